@@ -1,0 +1,17 @@
+// The activity log: service.log beside the executable, one line per event.
+#include "svclaunch.h"
+
+#include <stdio.h>
+
+// Appends message as one line. The file is opened for each entry and closed
+// again, so nothing holds it between entries and other processes may append
+// too; a log that cannot be opened loses the entry without a word.
+void writeLog(const char *message)
+{
+    FILE *log = fopen(logPath, "a");
+    if (log == NULL) {
+        return;
+    }
+    fprintf(log, "%s\n", message);
+    fclose(log);
+}

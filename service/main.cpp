@@ -1,0 +1,93 @@
+// Entry point: finds the executable's directory, reads service.cnf beside it
+// and runs the one mode that the verb selects.
+#include "svclaunch.h"
+#include "text.h"
+
+#include <stdio.h>
+#include <string.h>
+
+char serviceName[configValueSize];
+char programPath[configValueSize];
+char logPath[configValueSize];
+
+// Longest value a configuration line may hold, line end not counted.
+const int configLineMax = 510;
+
+// Cuts s down to its directory: the text before the last backslash found at
+// index 2 or later. Without such a backslash s is left whole, so a bare name
+// is taken as a directory of its own.
+static void cutToDirectory(char *s)
+{
+    for (int i = static_cast<int>(strlen(s)) - 1; i > 1; --i) {
+        if (s[i] == '\\') {
+            s[i] = '\0';
+            return;
+        }
+    }
+}
+
+// Reads one line of the configuration into value, without its line end.
+// A missing, empty or over-long line, or one holding a NUL byte, is refused
+// rather than taken in part, so a damaged file can never turn the tail of
+// one line into the next value.
+static bool readConfigLine(FILE *file, char *value)
+{
+    int length = 0;
+    for (;;) {
+        int c = getc(file);
+        if (c == EOF || c == '\n') {
+            break;
+        }
+        if (c == '\0' || length == configLineMax) {
+            return false;
+        }
+        value[length++] = static_cast<char>(c);
+    }
+    value[length] = '\0';
+    return length > 0;
+}
+
+// Fills serviceName, programPath and logPath from service.cnf in directory.
+// Returns false, leaving the configuration unusable, when the file or one of
+// its two lines is missing or unusable, or when a path would not fit.
+static bool readConfiguration(const char *directory)
+{
+    char configPath[configValueSize];
+    if (!joinText(configPath, sizeof configPath, directory, "\\service.cnf")) {
+        return false;
+    }
+    FILE *file = fopen(configPath, "rt");
+    if (file == NULL) {
+        return false;
+    }
+    char name[configLineMax + 1];
+    char target[configLineMax + 1];
+    bool complete = readConfigLine(file, name) && readConfigLine(file, target);
+    fclose(file);
+    return complete && joinText(serviceName, sizeof serviceName, name) &&
+           joinText(programPath, sizeof programPath, directory, "\\", target) &&
+           joinText(logPath, sizeof logPath, directory, "\\service.log");
+}
+
+// Start-up for every invocation, whether by the SCM or by a user. Without a
+// usable configuration no mode runs. Nothing is printed, and the exit code
+// is 0 on every path.
+int main(int argc, char *argv[])
+{
+    char directory[configValueSize];
+    if (argc < 1 || argv[0] == NULL || !joinText(directory, sizeof directory, argv[0])) {
+        return 0;
+    }
+    cutToDirectory(directory);
+    if (!readConfiguration(directory)) {
+        return 0;
+    }
+    if (argc > 1 && lstrcmpiA(argv[1], "install") == 0) {
+        installService();
+    } else if (argc > 1 && lstrcmpiA(argv[1], "remove") == 0) {
+        removeService();
+    } else {
+        runDispatcher();
+    }
+    return 0;
+}

@@ -1,0 +1,48 @@
+// The activity log: created by the first entry, appended to, and never a
+// reason for an operation to fail.
+#include "support.h"
+
+#include <sys/stat.h>
+
+namespace {
+
+using stub::world;
+
+class LogTest : public SvclaunchTest {};
+
+TEST_F(LogTest, FirstEntryCreatesTheFileAndLaterOnesAppend)
+{
+    writeConfig("Svc", "target.exe");
+    runVerb("install");
+    EXPECT_EQ(readFile(logFile), "Installed Successfully\n");
+    runVerb("install");
+    EXPECT_EQ(readFile(logFile), "Installed Successfully\nAlready Exists\n");
+}
+
+TEST_F(LogTest, ExistingContentIsKept)
+{
+    writeConfig("Svc", "target.exe");
+    writeFile(logFile, "earlier line\n");
+    runVerb("install");
+    EXPECT_EQ(readFile(logFile), "earlier line\nInstalled Successfully\n");
+}
+
+TEST_F(LogTest, UnopenableLogLosesEntriesAndChangesNothingElse)
+{
+    writeConfig("Svc", "target.exe");
+    ASSERT_EQ(mkdir(logFile, 0755), 0); // a folder where the log would be
+    runVerb();
+    EXPECT_EQ(world().launches.size(), 2u);
+    EXPECT_EQ(stub::reports().back().dwCurrentState, SERVICE_STOPPED);
+    runVerb("install");
+    EXPECT_EQ(world().services.size(), 1u);
+}
+
+TEST_F(LogTest, PercentInAMessageIsWrittenLiterally)
+{
+    writeConfig("100%d %s %n", "t%s.exe");
+    runVerb();
+    EXPECT_EQ(readFile(logFile), "100%d %s %n Created this file\nstart: box\\t%s.exe\nstop: box\\t%s.exe\n");
+}
+
+} // namespace

@@ -1,0 +1,257 @@
+// Service mode: the status records the SCM is shown, the control requests,
+// the launches of the target program and the log lines they leave.
+#include "support.h"
+
+#include <atomic>
+#include <thread>
+
+namespace {
+
+using stub::world;
+
+struct Shown {
+    DWORD state;
+    DWORD controls;
+    DWORD exitCode;
+    bool operator==(const Shown &other) const
+    {
+        return state == other.state && controls == other.controls && exitCode == other.exitCode;
+    }
+};
+
+std::ostream &operator<<(std::ostream &out, const Shown &s)
+{
+    return out << "{state " << s.state << ", controls " << s.controls << ", exit " << s.exitCode << "}";
+}
+
+const Shown startPending{SERVICE_START_PENDING, 0, 0};
+const Shown running{SERVICE_RUNNING, 5, 0};
+const Shown stopPending{SERVICE_STOP_PENDING, 5, 0};
+const Shown stopped{SERVICE_STOPPED, 0, 0};
+
+// The reports as state, controls and exit code, after checking the fields
+// that never change.
+std::vector<Shown> shown()
+{
+    std::vector<Shown> result;
+    for (const SERVICE_STATUS &s : stub::reports()) {
+        EXPECT_EQ(s.dwServiceType, SERVICE_WIN32);
+        EXPECT_EQ(s.dwServiceSpecificExitCode, 0u);
+        EXPECT_EQ(s.dwCheckPoint, 0u);
+        EXPECT_EQ(s.dwWaitHint, 0u);
+        result.push_back({s.dwCurrentState, s.dwControlsAccepted, s.dwWin32ExitCode});
+    }
+    return result;
+}
+
+std::vector<std::string> launchParameters()
+{
+    std::vector<std::string> result;
+    for (const stub::Launch &launch : world().launches) {
+        result.push_back(launch.parameters);
+    }
+    return result;
+}
+
+// True when the reports go from START_PENDING through RUNNING to STOPPED,
+// and nothing but STOPPED follows the first STOPPED: a late stop request may
+// repeat the record but never reopen the stop sequence.
+::testing::AssertionResult endsInStoppedOnly(const std::vector<Shown> &reports)
+{
+    if (reports.size() < 5 || !(reports[0] == startPending) || !(reports[1] == running)) {
+        return ::testing::AssertionFailure() << "does not start as START_PENDING, RUNNING";
+    }
+    size_t firstStopped = 2;
+    while (firstStopped < reports.size() && !(reports[firstStopped] == stopped)) {
+        if (!(reports[firstStopped] == running || reports[firstStopped] == stopPending)) {
+            return ::testing::AssertionFailure() << "unexpected report " << reports[firstStopped];
+        }
+        ++firstStopped;
+    }
+    if (firstStopped == reports.size()) {
+        return ::testing::AssertionFailure() << "never STOPPED";
+    }
+    for (size_t i = firstStopped; i < reports.size(); ++i) {
+        if (!(reports[i] == stopped)) {
+            return ::testing::AssertionFailure() << reports[i] << " after STOPPED at report " << i;
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+const char *const usualLog = "Svc Created this file\nstart: box\\target.exe\nstop: box\\target.exe\n";
+
+class RuntimeTest : public SvclaunchTest {
+protected:
+    void SetUp() override
+    {
+        SvclaunchTest::SetUp();
+        writeConfig("Svc", "target.exe");
+    }
+    void TearDown() override
+    {
+        EXPECT_EQ(stub::openEvents(), 0);
+        EXPECT_EQ(world().badHandleUses, 0);
+        EXPECT_EQ(world().lockBalance, 0);
+        SvclaunchTest::TearDown();
+    }
+
+    // Runs service mode; driver plays the SCM once the service thread runs.
+    void runService(std::function<void()> driver)
+    {
+        world().scmDriver = std::move(driver);
+        runVerb();
+    }
+
+    // A driver that waits for RUNNING, sends controls, and checks each
+    // was delivered.
+    static std::function<void()> whenRunningSend(std::vector<DWORD> controls)
+    {
+        return [controls] {
+            ASSERT_TRUE(stub::waitForState(SERVICE_RUNNING));
+            for (DWORD control : controls) {
+                EXPECT_TRUE(stub::deliverControl(control));
+            }
+        };
+    }
+};
+
+// --- start and stop ---
+
+TEST_F(RuntimeTest, StartThenStopLaunchesStartAndCloseAndLogsThreeLines)
+{
+    runService(whenRunningSend({SERVICE_CONTROL_STOP}));
+
+    EXPECT_EQ(shown(), (std::vector<Shown>{startPending, running, stopPending, stopPending, stopped}));
+    EXPECT_EQ(launchParameters(), (std::vector<std::string>{"start", "close"}));
+    for (const stub::Launch &launch : world().launches) {
+        EXPECT_FALSE(launch.hasWindow);
+        EXPECT_EQ(launch.operation, "open");
+        EXPECT_EQ(launch.file, "box\\target.exe");
+        EXPECT_FALSE(launch.hasDirectory);
+        EXPECT_EQ(launch.show, SW_HIDE);
+    }
+    EXPECT_EQ(readFile(logFile), usualLog);
+    EXPECT_EQ(world().dispatchedName, "Svc");
+    EXPECT_EQ(world().handlerName, "Svc");
+    EXPECT_TRUE(world().tableEndsWithNullEntry);
+    EXPECT_EQ(world().eventsCreated, 1);
+}
+
+TEST_F(RuntimeTest, ShutdownBehavesExactlyLikeStop)
+{
+    runService(whenRunningSend({SERVICE_CONTROL_SHUTDOWN}));
+
+    EXPECT_EQ(shown(), (std::vector<Shown>{startPending, running, stopPending, stopPending, stopped}));
+    EXPECT_EQ(launchParameters(), (std::vector<std::string>{"start", "close"}));
+    EXPECT_EQ(readFile(logFile), usualLog);
+}
+
+TEST_F(RuntimeTest, StartParametersAreIgnored)
+{
+    world().startParameters = {"install", "close", "--anything"};
+    runService(whenRunningSend({SERVICE_CONTROL_STOP}));
+    EXPECT_EQ(launchParameters(), (std::vector<std::string>{"start", "close"}));
+    EXPECT_EQ(readFile(logFile), usualLog);
+}
+
+TEST_F(RuntimeTest, TwoRunsAppendSixLinesInOrder)
+{
+    runService(whenRunningSend({SERVICE_CONTROL_STOP}));
+    stub::reset();
+    runService(whenRunningSend({SERVICE_CONTROL_STOP}));
+    EXPECT_EQ(readFile(logFile), std::string(usualLog) + usualLog);
+}
+
+// --- other control requests ---
+
+TEST_F(RuntimeTest, InterrogatePauseContinueAndUnknownCodesOnlyReportTheRecordUnchanged)
+{
+    runService(whenRunningSend(
+        {SERVICE_CONTROL_INTERROGATE, SERVICE_CONTROL_PAUSE, SERVICE_CONTROL_CONTINUE, 200, SERVICE_CONTROL_STOP}));
+
+    EXPECT_EQ(shown(), (std::vector<Shown>{startPending, running, running, running, running, running, stopPending,
+                                           stopPending, stopped}));
+    EXPECT_EQ(launchParameters(), (std::vector<std::string>{"start", "close"}));
+    EXPECT_EQ(readFile(logFile), usualLog);
+}
+
+TEST_F(RuntimeTest, RepeatedStopRunsTheStopSequenceOnce)
+{
+    runService(whenRunningSend({SERVICE_CONTROL_STOP, SERVICE_CONTROL_STOP, SERVICE_CONTROL_SHUTDOWN}));
+
+    EXPECT_TRUE(endsInStoppedOnly(shown()));
+    EXPECT_EQ(launchParameters(), (std::vector<std::string>{"start", "close"}));
+    EXPECT_EQ(readFile(logFile), usualLog);
+}
+
+TEST_F(RuntimeTest, StopAfterStoppedReportsStoppedAndSignalsNothing)
+{
+    runService([] {
+        ASSERT_TRUE(stub::waitForState(SERVICE_RUNNING));
+        stub::deliverControl(SERVICE_CONTROL_STOP);
+        ASSERT_TRUE(stub::waitForState(SERVICE_STOPPED));
+        stub::deliverControl(SERVICE_CONTROL_STOP);
+        stub::deliverControl(SERVICE_CONTROL_SHUTDOWN);
+    });
+    EXPECT_EQ(shown(),
+              (std::vector<Shown>{startPending, running, stopPending, stopPending, stopped, stopped, stopped}));
+}
+
+TEST_F(RuntimeTest, StopRacingTheStopSequenceNeverFollowsStopped)
+{
+    for (int round = 0; round < 200; ++round) {
+        stub::reset();
+        runService([] {
+            ASSERT_TRUE(stub::waitForState(SERVICE_RUNNING));
+            std::atomic<bool> go{false};
+            std::thread second([&] {
+                while (!go) {
+                }
+                for (int i = 0; i < 20; ++i) {
+                    stub::deliverControl(i % 2 ? SERVICE_CONTROL_SHUTDOWN : SERVICE_CONTROL_STOP);
+                }
+            });
+            go = true;
+            for (int i = 0; i < 20; ++i) {
+                stub::deliverControl(SERVICE_CONTROL_STOP);
+            }
+            second.join();
+        });
+        ASSERT_TRUE(endsInStoppedOnly(shown())) << "round " << round;
+        ASSERT_EQ(launchParameters(), (std::vector<std::string>{"start", "close"})) << "round " << round;
+        ASSERT_EQ(world().badHandleUses, 0) << "round " << round;
+    }
+}
+
+// --- failures ---
+
+TEST_F(RuntimeTest, FailedHandlerRegistrationEndsSilently)
+{
+    world().registerHandlerError = ERROR_INVALID_HANDLE;
+    runService([] {});
+    EXPECT_TRUE(stub::reports().empty());
+    EXPECT_TRUE(world().launches.empty());
+    EXPECT_FALSE(fileExists(logFile));
+    EXPECT_EQ(world().eventsCreated, 0);
+}
+
+TEST_F(RuntimeTest, FailedStopEventReportsStoppedWithTheErrorAndLaunchesNothing)
+{
+    world().createEventError = ERROR_NOT_ENOUGH_MEMORY;
+    runService([] {});
+    EXPECT_EQ(shown(), (std::vector<Shown>{startPending, {SERVICE_STOPPED, 0, ERROR_NOT_ENOUGH_MEMORY}}));
+    EXPECT_TRUE(world().launches.empty());
+    EXPECT_FALSE(fileExists(logFile));
+}
+
+TEST_F(RuntimeTest, NotStartedByTheScmEndsSilently)
+{
+    world().startedByScm = false;
+    runVerb();
+    EXPECT_TRUE(stub::reports().empty());
+    EXPECT_TRUE(world().launches.empty());
+    EXPECT_FALSE(fileExists(logFile));
+}
+
+} // namespace

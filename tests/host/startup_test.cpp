@@ -1,0 +1,253 @@
+// Start-up: where the configuration is looked for, what it may hold, and
+// which mode the verb selects.
+#include "support.h"
+
+#include <stdlib.h>
+
+namespace {
+
+using stub::world;
+
+bool anyModeRan()
+{
+    return !world().dispatchedName.empty() || !world().managerAccess.empty();
+}
+
+// A directory name of exactly length characters, built from real folders
+// joined by forward slashes (which the product does not treat as
+// separators); every folder but the last is created.
+std::string longDirectory(size_t length)
+{
+    std::string directory;
+    while (directory.size() + 201 < length) {
+        directory += std::string(200, 'd') + "/";
+    }
+    std::string parent = directory;
+    directory += std::string(length - directory.size(), 'e');
+    if (!parent.empty()) {
+        EXPECT_EQ(system(("mkdir -p '" + parent + "'").c_str()), 0);
+    }
+    return directory;
+}
+
+class StartupTest : public SvclaunchTest {};
+
+// --- the directory taken from argv[0] ---
+
+struct DirectoryCase {
+    const char *argv0;
+    const char *directory;
+};
+
+TEST_F(StartupTest, ConfigurationAndLogLieInTheDirectoryCutFromArgv0)
+{
+    const DirectoryCase cases[] = {
+        {"C:\\svc\\host.exe", "C:\\svc"},   // the usual full path
+        {"C:\\a\\b\\host.exe", "C:\\a\\b"}, // only the last backslash cuts
+        {"C:\\host.exe", "C:"},             // a backslash at index 2 is cut
+        {".\\host", ".\\host"},             // one at index 1 is never looked at
+        {"\\host.exe", "\\host.exe"},       // nor one at index 0
+        {"host", "host"},                   // a bare name is its own directory
+        {"", ""},                           // empty: the file is "\service.cnf"
+        {"sub/host.exe", "sub/host.exe"},   // a forward slash is no separator
+    };
+    ASSERT_EQ(system("mkdir sub"), 0);
+    for (const DirectoryCase &c : cases) {
+        SCOPED_TRACE(c.argv0);
+        stub::reset();
+        std::string directory = c.directory;
+        writeFile(directory + "\\service.cnf", "Svc\ntarget.exe\n");
+        run({c.argv0});
+        EXPECT_EQ(world().dispatchedName, "Svc");
+        ASSERT_EQ(world().launches.size(), 2u);
+        EXPECT_EQ(world().launches[0].file, directory + "\\target.exe");
+        EXPECT_EQ(readFile(directory + "\\service.log"),
+                  "Svc Created this file\nstart: " + directory + "\\target.exe\nstop: " + directory + "\\target.exe\n");
+        ASSERT_EQ(remove((directory + "\\service.cnf").c_str()), 0);
+    }
+}
+
+TEST_F(StartupTest, NothingRunsWithoutArgv0)
+{
+    writeFile("\\service.cnf", "Svc\ntarget.exe\n");
+    char *argv[] = {nullptr};
+    EXPECT_EQ(svclaunchMain(0, argv), 0);
+    EXPECT_FALSE(anyModeRan());
+}
+
+// --- the shapes of service.cnf ---
+
+TEST_F(StartupTest, ValuesAreTakenAsWrittenWithBlanksAndPercentKept)
+{
+    writeFile(configFile, "  My %s Svc  \n bin\\tool 100%.exe \nthird line is never read\n");
+    runVerb();
+    EXPECT_EQ(world().dispatchedName, "  My %s Svc  ");
+    ASSERT_EQ(world().launches.size(), 2u);
+    EXPECT_EQ(world().launches[0].file, "box\\ bin\\tool 100%.exe ");
+    EXPECT_EQ(readFile(logFile), "  My %s Svc   Created this file\n"
+                                 "start: box\\ bin\\tool 100%.exe \n"
+                                 "stop: box\\ bin\\tool 100%.exe \n");
+}
+
+TEST_F(StartupTest, LastLineNeedsNoLineEnd)
+{
+    writeFile(configFile, "Svc\ntarget.exe");
+    runVerb();
+    ASSERT_EQ(world().launches.size(), 2u);
+    EXPECT_EQ(world().launches[0].file, "box\\target.exe");
+}
+
+TEST_F(StartupTest, LineOf510CharactersIsReadWholeAndTheNextLineFollows)
+{
+    std::string name(510, 'n');
+    writeConfig(name, "target.exe");
+    runVerb();
+    EXPECT_EQ(world().dispatchedName, name);
+    ASSERT_EQ(world().launches.size(), 2u);
+    EXPECT_EQ(world().launches[0].file, "box\\target.exe");
+}
+
+TEST_F(StartupTest, UnusableConfigurationRunsNoModeAndWritesNothing)
+{
+    const struct {
+        const char *what;
+        std::string content;
+    } cases[] = {
+        {"empty file", ""},
+        {"one line", "Svc\n"},
+        {"one line without line end", "Svc"},
+        {"empty first line", "\ntarget.exe\n"},
+        {"empty second line", "Svc\n\nthird.exe\n"},
+        {"first line of 511 characters", std::string(511, 'n') + "\ntarget.exe\n"},
+        {"first line of 600 characters", std::string(600, 'n') + "\ntarget.exe\n"},
+        {"second line of 511 characters", "Svc\n" + std::string(511, 't') + "\n"},
+        {"NUL byte in a line", std::string("Sv\0c\ntarget.exe\n", 16)},
+    };
+    for (const auto &c : cases) {
+        for (const char *verb : {"", "install", "remove"}) {
+            SCOPED_TRACE(std::string(c.what) + " / verb '" + verb + "'");
+            stub::reset();
+            writeFile(configFile, c.content);
+            runVerb(verb);
+            EXPECT_FALSE(anyModeRan());
+            EXPECT_FALSE(fileExists(logFile));
+        }
+    }
+}
+
+TEST_F(StartupTest, MissingConfigurationRunsNoMode)
+{
+    for (const char *verb : {"", "install", "remove"}) {
+        stub::reset();
+        runVerb(verb);
+        EXPECT_FALSE(anyModeRan()) << verb;
+    }
+    EXPECT_FALSE(fileExists(logFile));
+}
+
+TEST_F(StartupTest, SecondLineOfBlanksIsAValue)
+{
+    writeConfig("Svc", "   ");
+    runVerb();
+    ASSERT_EQ(world().launches.size(), 2u);
+    EXPECT_EQ(world().launches[0].file, "box\\   ");
+}
+
+// --- paths at the edge of their buffers ---
+
+TEST_F(StartupTest, Argv0MustFitItsBuffer)
+{
+    writeConfig("Svc", "target.exe");
+    run({"box\\" + std::string(1019, 'x')}); // 1023 characters
+    EXPECT_EQ(world().dispatchedName, "Svc");
+    stub::reset();
+    run({"box\\" + std::string(1020, 'x')}); // 1024 characters
+    EXPECT_FALSE(anyModeRan());
+}
+
+TEST_F(StartupTest, ConfigurationPathMustFitItsBuffer)
+{
+    std::string fits = longDirectory(1011); // + "\service.cnf" = 1023 characters
+    writeFile(fits + "\\service.cnf", "Svc\nt.exe\n");
+    run({fits + "\\x.exe"});
+    EXPECT_EQ(world().dispatchedName, "Svc");
+    EXPECT_TRUE(fileExists(fits + "\\service.log"));
+
+    stub::reset();
+    std::string tooLong = longDirectory(1012);
+    writeFile(tooLong + "\\service.cnf", "Svc\nt.exe\n");
+    run({tooLong + "\\x.exe"});
+    EXPECT_FALSE(anyModeRan());
+    EXPECT_FALSE(fileExists(tooLong + "\\service.log"));
+}
+
+TEST_F(StartupTest, ProgramPathIsKeptWholeUpTo1023CharactersAndRefusedBeyond)
+{
+    std::string directory = longDirectory(1000);
+    std::string target(22, 't'); // 1000 + "\" + 22 = 1023 characters
+    writeFile(directory + "\\service.cnf", "Svc\n" + target + "\n");
+    run({directory + "\\x.exe"});
+    std::string programPath = directory + "\\" + target;
+    ASSERT_EQ(programPath.size(), 1023u);
+    ASSERT_EQ(world().launches.size(), 2u);
+    EXPECT_EQ(world().launches[0].file, programPath);
+    EXPECT_EQ(readFile(directory + "\\service.log"),
+              "Svc Created this file\nstart: " + programPath + "\nstop: " + programPath + "\n");
+
+    stub::reset();
+    writeFile(directory + "\\service.cnf", "Svc\n" + target + "t\n");
+    run({directory + "\\x.exe"});
+    EXPECT_FALSE(anyModeRan());
+}
+
+TEST_F(StartupTest, LongestNameIsLoggedWhole)
+{
+    std::string name(510, 'n');
+    writeConfig(name, "target.exe");
+    runVerb();
+    EXPECT_EQ(readFile(logFile).substr(0, 529), name + " Created this file\n");
+}
+
+// --- the verb ---
+
+TEST_F(StartupTest, VerbSelectsTheModeWithoutRegardToCase)
+{
+    writeConfig("Svc", "target.exe");
+    const struct {
+        std::vector<std::string> extra;
+        const char *mode;
+    } cases[] = {
+        {{"install"}, "install"},
+        {{"INSTALL"}, "install"},
+        {{"InStAlL"}, "install"},
+        {{"remove"}, "remove"},
+        {{"REMOVE"}, "remove"},
+        {{}, "service"},
+        {{"installx"}, "service"},
+        {{" remove"}, "service"},
+        {{"start"}, "service"},
+        {{"x", "install"}, "service"}, // a verb counts only as the first argument
+        {{"install", "remove"}, "install"},
+    };
+    for (const auto &c : cases) {
+        std::string label = c.extra.empty() ? "(none)" : c.extra[0];
+        SCOPED_TRACE(label);
+        stub::reset();
+        std::vector<std::string> arguments{exePath};
+        arguments.insert(arguments.end(), c.extra.begin(), c.extra.end());
+        std::vector<char *> argv;
+        for (std::string &argument : arguments) {
+            argv.push_back(argument.data());
+        }
+        argv.push_back(nullptr);
+        EXPECT_EQ(svclaunchMain(static_cast<int>(arguments.size()), argv.data()), 0);
+
+        std::string mode = !world().dispatchedName.empty()                                          ? "service"
+                           : world().managerAccess == std::vector<DWORD>{SC_MANAGER_CREATE_SERVICE} ? "install"
+                           : world().managerAccess == std::vector<DWORD>{SC_MANAGER_CONNECT}        ? "remove"
+                                                                                                    : "none";
+        EXPECT_EQ(mode, c.mode);
+    }
+}
+
+} // namespace

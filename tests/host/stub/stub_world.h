@@ -1,0 +1,103 @@
+// The test side of the Win32 stand-in: what the product asked of the
+// platform, and the answers the platform will give it.
+#ifndef SVCLAUNCH_STUB_WORLD_H
+#define SVCLAUNCH_STUB_WORLD_H
+
+#include <windows.h>
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace stub {
+
+struct Launch {
+    bool hasWindow;
+    std::string operation;
+    std::string file;
+    std::string parameters;
+    bool hasDirectory;
+    int show;
+};
+
+struct CreateCall {
+    std::string name;
+    std::string displayName;
+    DWORD access;
+    DWORD serviceType;
+    DWORD startType;
+    DWORD errorControl;
+    std::string binaryPath;
+    bool hasLoadOrderGroup;
+    bool hasTagId;
+    bool hasDependencies;
+    bool hasAccount;
+    bool hasPassword;
+};
+
+struct Registration {
+    std::string displayName;
+    std::string binaryPath;
+    DWORD state;
+};
+
+// Every setting starts at "the call succeeds"; reset() restores that.
+struct World {
+    // Service run.
+    bool startedByScm = true;
+    std::vector<std::string> startParameters;
+    std::function<void()> scmDriver; // runs on the dispatcher's thread
+    DWORD registerHandlerError = 0;
+    DWORD createEventError = 0;
+
+    // Service database. An error set here makes every such call fail with it.
+    std::map<std::string, Registration> services; // keyed by lower-case name
+    DWORD openManagerError = 0;
+    DWORD createServiceError = 0;
+    DWORD openServiceError = 0;
+    DWORD queryStatusError = 0;
+    DWORD deleteServiceError = 0;
+
+    // GetModuleFileNameA: the executable's path, or a failure.
+    std::string modulePath = "C:\\svc\\svclaunch.exe";
+    DWORD moduleFileNameError = 0;
+
+    // Records.
+    std::string dispatchedName;
+    bool tableEndsWithNullEntry = false;
+    std::string handlerName;
+    std::vector<Launch> launches;
+    std::vector<DWORD> managerAccess;
+    std::vector<std::string> openedServiceNames;
+    std::vector<DWORD> serviceAccess;
+    std::vector<CreateCall> creates;
+    std::vector<std::string> closedHandles; // "manager:..." or "service:NAME", in closing order
+    int badHandleUses = 0;                  // calls on a closed or unknown handle
+    int eventsCreated = 0;
+    int lockBalance = 0; // InitializeCriticalSection minus DeleteCriticalSection
+};
+
+World &world();
+
+// Clears every record and setting, releasing what the last run left open.
+void reset();
+
+// SC and event handles that are still open.
+int openScHandles();
+int openEvents();
+
+// Status reports in the order SetServiceStatus received them.
+std::vector<SERVICE_STATUS> reports();
+
+// Delivers a control code to the registered handler on the calling thread,
+// as the dispatcher does. Returns false when no handler is registered.
+bool deliverControl(DWORD control);
+
+// Waits, at most for bound, until a report with that state has arrived.
+bool waitForState(DWORD state, std::chrono::milliseconds bound = std::chrono::seconds(10));
+
+} // namespace stub
+
+#endif

@@ -1,0 +1,127 @@
+// Stand-in for the part of <windows.h> that svclaunch uses, for host builds.
+// Declarations only; the behaviour lives in winstub.cpp and is steered by
+// the tests through stub_world.h.
+#ifndef SVCLAUNCH_STUB_WINDOWS_H
+#define SVCLAUNCH_STUB_WINDOWS_H
+
+#include <stdint.h>
+
+#define WINAPI
+#define VOID void
+#define TRUE 1
+#define FALSE 0
+
+typedef uint32_t DWORD;
+typedef int BOOL;
+typedef void *HANDLE;
+typedef void *LPVOID;
+typedef char *LPSTR;
+typedef const char *LPCSTR;
+typedef DWORD *LPDWORD;
+
+struct SC_HANDLE__;
+typedef SC_HANDLE__ *SC_HANDLE;
+struct SERVICE_STATUS_HANDLE__;
+typedef SERVICE_STATUS_HANDLE__ *SERVICE_STATUS_HANDLE;
+struct HWND__;
+typedef HWND__ *HWND;
+struct HINSTANCE__;
+typedef HINSTANCE__ *HINSTANCE;
+typedef HINSTANCE HMODULE;
+struct SECURITY_ATTRIBUTES;
+typedef SECURITY_ATTRIBUTES *LPSECURITY_ATTRIBUTES;
+
+const DWORD INFINITE = 0xFFFFFFFF;
+const DWORD WAIT_OBJECT_0 = 0;
+const DWORD WAIT_FAILED = 0xFFFFFFFF;
+
+const DWORD NO_ERROR = 0;
+const DWORD ERROR_ACCESS_DENIED = 5;
+const DWORD ERROR_INVALID_HANDLE = 6;
+const DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
+const DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+const DWORD ERROR_SERVICE_DOES_NOT_EXIST = 1060;
+const DWORD ERROR_FAILED_SERVICE_CONTROLLER_CONNECT = 1063;
+const DWORD ERROR_SERVICE_MARKED_FOR_DELETE = 1072;
+const DWORD ERROR_SERVICE_EXISTS = 1073;
+const DWORD ERROR_DUPLICATE_SERVICE_NAME = 1078;
+
+const DWORD SERVICE_WIN32_OWN_PROCESS = 0x10;
+const DWORD SERVICE_WIN32_SHARE_PROCESS = 0x20;
+const DWORD SERVICE_WIN32 = SERVICE_WIN32_OWN_PROCESS | SERVICE_WIN32_SHARE_PROCESS;
+const DWORD SERVICE_AUTO_START = 2;
+const DWORD SERVICE_ERROR_IGNORE = 0;
+
+const DWORD SERVICE_STOPPED = 1;
+const DWORD SERVICE_START_PENDING = 2;
+const DWORD SERVICE_STOP_PENDING = 3;
+const DWORD SERVICE_RUNNING = 4;
+
+const DWORD SERVICE_ACCEPT_STOP = 1;
+const DWORD SERVICE_ACCEPT_SHUTDOWN = 4;
+
+const DWORD SERVICE_CONTROL_STOP = 1;
+const DWORD SERVICE_CONTROL_PAUSE = 2;
+const DWORD SERVICE_CONTROL_CONTINUE = 3;
+const DWORD SERVICE_CONTROL_INTERROGATE = 4;
+const DWORD SERVICE_CONTROL_SHUTDOWN = 5;
+
+const DWORD DELETE = 0x10000;
+const DWORD SERVICE_QUERY_STATUS = 0x4;
+const DWORD SERVICE_ALL_ACCESS = 0xF01FF;
+const DWORD SC_MANAGER_CONNECT = 0x1;
+const DWORD SC_MANAGER_CREATE_SERVICE = 0x2;
+
+const int SW_HIDE = 0;
+
+typedef struct _SERVICE_STATUS {
+    DWORD dwServiceType;
+    DWORD dwCurrentState;
+    DWORD dwControlsAccepted;
+    DWORD dwWin32ExitCode;
+    DWORD dwServiceSpecificExitCode;
+    DWORD dwCheckPoint;
+    DWORD dwWaitHint;
+} SERVICE_STATUS, *LPSERVICE_STATUS;
+
+typedef VOID(WINAPI *LPSERVICE_MAIN_FUNCTIONA)(DWORD, LPSTR *);
+typedef VOID(WINAPI *LPHANDLER_FUNCTION)(DWORD);
+
+typedef struct _SERVICE_TABLE_ENTRYA {
+    LPSTR lpServiceName;
+    LPSERVICE_MAIN_FUNCTIONA lpServiceProc;
+} SERVICE_TABLE_ENTRYA;
+
+typedef struct _CRITICAL_SECTION {
+    void *lock;
+} CRITICAL_SECTION, *LPCRITICAL_SECTION;
+
+DWORD GetLastError();
+void SetLastError(DWORD error);
+int lstrcmpiA(LPCSTR first, LPCSTR second);
+DWORD GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
+
+HANDLE CreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL initialState, LPCSTR name);
+BOOL SetEvent(HANDLE event);
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+BOOL CloseHandle(HANDLE handle);
+
+void InitializeCriticalSection(LPCRITICAL_SECTION section);
+void EnterCriticalSection(LPCRITICAL_SECTION section);
+void LeaveCriticalSection(LPCRITICAL_SECTION section);
+void DeleteCriticalSection(LPCRITICAL_SECTION section);
+
+BOOL StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA *table);
+SERVICE_STATUS_HANDLE RegisterServiceCtrlHandlerA(LPCSTR serviceName, LPHANDLER_FUNCTION handler);
+BOOL SetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS status);
+
+SC_HANDLE OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD access);
+SC_HANDLE CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR displayName, DWORD access, DWORD serviceType,
+                         DWORD startType, DWORD errorControl, LPCSTR binaryPath, LPCSTR loadOrderGroup, LPDWORD tagId,
+                         LPCSTR dependencies, LPCSTR account, LPCSTR password);
+SC_HANDLE OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD access);
+BOOL QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status);
+BOOL DeleteService(SC_HANDLE service);
+BOOL CloseServiceHandle(SC_HANDLE handle);
+
+#endif

@@ -1,0 +1,432 @@
+// Behaviour of the Win32 stand-in: a scripted SCM, a service database and
+// the few kernel and shell calls, each recording what it was asked.
+#include "stub_world.h"
+
+#include <shellapi.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <ctype.h>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string.h>
+#include <thread>
+
+namespace {
+
+struct ScObject {
+    bool isManager;
+    std::string name;
+};
+
+struct EventObject {
+    std::mutex mutex;
+    std::condition_variable signalled;
+    bool isSet = false;
+    bool closed = false;
+};
+
+stub::World theWorld;
+std::mutex stateMutex; // guards the handle sets and the report list
+std::condition_variable reportArrived;
+std::vector<SERVICE_STATUS> reportList;
+std::set<ScObject *> liveScHandles;
+std::vector<std::unique_ptr<EventObject>> allEvents; // kept until reset, so a late use is seen
+LPHANDLER_FUNCTION registeredHandler;
+SERVICE_STATUS_HANDLE__ *const theStatusHandle = reinterpret_cast<SERVICE_STATUS_HANDLE__ *>(0x5157);
+thread_local DWORD lastError;
+
+std::string lowerCase(const std::string &text)
+{
+    std::string lower = text;
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return tolower(c); });
+    return lower;
+}
+
+// Fails the call with error when one is set; returns whether it did.
+bool failWith(DWORD error)
+{
+    if (error == 0) {
+        return false;
+    }
+    lastError = error;
+    return true;
+}
+
+ScObject *liveScObject(SC_HANDLE handle)
+{
+    std::lock_guard<std::mutex> guard(stateMutex);
+    auto *object = reinterpret_cast<ScObject *>(handle);
+    if (liveScHandles.count(object) == 0) {
+        ++theWorld.badHandleUses;
+        return nullptr;
+    }
+    return object;
+}
+
+SC_HANDLE newScHandle(bool isManager, const std::string &name)
+{
+    std::lock_guard<std::mutex> guard(stateMutex);
+    auto *object = new ScObject{isManager, name};
+    liveScHandles.insert(object);
+    return reinterpret_cast<SC_HANDLE>(object);
+}
+
+EventObject *liveEvent(HANDLE handle)
+{
+    std::lock_guard<std::mutex> guard(stateMutex);
+    for (auto &event : allEvents) {
+        if (event.get() == handle && !event->closed) {
+            return event.get();
+        }
+    }
+    ++theWorld.badHandleUses;
+    return nullptr;
+}
+
+} // namespace
+
+namespace stub {
+
+World &world()
+{
+    return theWorld;
+}
+
+void reset()
+{
+    std::lock_guard<std::mutex> guard(stateMutex);
+    for (ScObject *object : liveScHandles) {
+        delete object;
+    }
+    liveScHandles.clear();
+    allEvents.clear();
+    reportList.clear();
+    registeredHandler = nullptr;
+    theWorld = World();
+}
+
+int openScHandles()
+{
+    std::lock_guard<std::mutex> guard(stateMutex);
+    return static_cast<int>(liveScHandles.size());
+}
+
+int openEvents()
+{
+    std::lock_guard<std::mutex> guard(stateMutex);
+    return static_cast<int>(std::count_if(allEvents.begin(), allEvents.end(), [](auto &e) { return !e->closed; }));
+}
+
+std::vector<SERVICE_STATUS> reports()
+{
+    std::lock_guard<std::mutex> guard(stateMutex);
+    return reportList;
+}
+
+bool deliverControl(DWORD control)
+{
+    LPHANDLER_FUNCTION handler;
+    {
+        std::lock_guard<std::mutex> guard(stateMutex);
+        handler = registeredHandler;
+    }
+    if (handler == nullptr) {
+        return false;
+    }
+    handler(control);
+    return true;
+}
+
+bool waitForState(DWORD state, std::chrono::milliseconds bound)
+{
+    std::unique_lock<std::mutex> lock(stateMutex);
+    return reportArrived.wait_for(lock, bound, [state] {
+        return std::any_of(reportList.begin(), reportList.end(),
+                           [state](const SERVICE_STATUS &s) { return s.dwCurrentState == state; });
+    });
+}
+
+} // namespace stub
+
+DWORD GetLastError()
+{
+    return lastError;
+}
+
+void SetLastError(DWORD error)
+{
+    lastError = error;
+}
+
+int lstrcmpiA(LPCSTR first, LPCSTR second)
+{
+    return strcasecmp(first, second);
+}
+
+DWORD GetModuleFileNameA(HMODULE, LPSTR fileName, DWORD size)
+{
+    if (failWith(theWorld.moduleFileNameError)) {
+        return 0;
+    }
+    // As on Windows XP and later: a path that does not fit is cut to
+    // size - 1 characters and the whole size is returned.
+    const std::string &path = theWorld.modulePath;
+    if (path.size() >= size) {
+        memcpy(fileName, path.data(), size - 1);
+        fileName[size - 1] = '\0';
+        lastError = ERROR_INSUFFICIENT_BUFFER;
+        return size;
+    }
+    memcpy(fileName, path.c_str(), path.size() + 1);
+    return static_cast<DWORD>(path.size());
+}
+
+HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCSTR name)
+{
+    if (failWith(theWorld.createEventError)) {
+        return nullptr;
+    }
+    // Only the unnamed, automatic-reset, non-signalled kind is modelled.
+    if (manualReset || initialState || name != nullptr) {
+        lastError = 87;
+        return nullptr;
+    }
+    std::lock_guard<std::mutex> guard(stateMutex);
+    ++theWorld.eventsCreated;
+    allEvents.push_back(std::make_unique<EventObject>());
+    return allEvents.back().get();
+}
+
+BOOL SetEvent(HANDLE handle)
+{
+    EventObject *event = liveEvent(handle);
+    if (event == nullptr) {
+        lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    std::lock_guard<std::mutex> guard(event->mutex);
+    event->isSet = true;
+    event->signalled.notify_all();
+    return TRUE;
+}
+
+DWORD WaitForSingleObject(HANDLE handle, DWORD)
+{
+    EventObject *event = liveEvent(handle);
+    if (event == nullptr) {
+        lastError = ERROR_INVALID_HANDLE;
+        return WAIT_FAILED;
+    }
+    std::unique_lock<std::mutex> lock(event->mutex);
+    event->signalled.wait(lock, [event] { return event->isSet; });
+    event->isSet = false; // automatic reset
+    return WAIT_OBJECT_0;
+}
+
+BOOL CloseHandle(HANDLE handle)
+{
+    EventObject *event = liveEvent(handle);
+    if (event == nullptr) {
+        lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    std::lock_guard<std::mutex> guard(stateMutex);
+    event->closed = true;
+    return TRUE;
+}
+
+void InitializeCriticalSection(LPCRITICAL_SECTION section)
+{
+    section->lock = new std::recursive_mutex;
+    ++theWorld.lockBalance;
+}
+
+void EnterCriticalSection(LPCRITICAL_SECTION section)
+{
+    static_cast<std::recursive_mutex *>(section->lock)->lock();
+}
+
+void LeaveCriticalSection(LPCRITICAL_SECTION section)
+{
+    static_cast<std::recursive_mutex *>(section->lock)->unlock();
+}
+
+void DeleteCriticalSection(LPCRITICAL_SECTION section)
+{
+    delete static_cast<std::recursive_mutex *>(section->lock);
+    section->lock = nullptr;
+    --theWorld.lockBalance;
+}
+
+BOOL StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA *table)
+{
+    if (!theWorld.startedByScm) {
+        lastError = ERROR_FAILED_SERVICE_CONTROLLER_CONNECT;
+        return FALSE;
+    }
+    theWorld.dispatchedName = table[0].lpServiceName;
+    theWorld.tableEndsWithNullEntry = table[1].lpServiceName == nullptr && table[1].lpServiceProc == nullptr;
+
+    std::vector<std::string> arguments = theWorld.startParameters;
+    arguments.insert(arguments.begin(), theWorld.dispatchedName);
+    std::vector<char *> argv;
+    for (std::string &argument : arguments) {
+        argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+
+    LPSERVICE_MAIN_FUNCTIONA serviceMain = table[0].lpServiceProc;
+    std::thread serviceThread([&] { serviceMain(static_cast<DWORD>(arguments.size()), argv.data()); });
+    if (theWorld.scmDriver) {
+        theWorld.scmDriver();
+    } else if (stub::waitForState(SERVICE_RUNNING)) {
+        stub::deliverControl(SERVICE_CONTROL_STOP);
+    }
+    serviceThread.join();
+    return TRUE;
+}
+
+SERVICE_STATUS_HANDLE RegisterServiceCtrlHandlerA(LPCSTR serviceName, LPHANDLER_FUNCTION handler)
+{
+    theWorld.handlerName = serviceName;
+    if (failWith(theWorld.registerHandlerError)) {
+        return nullptr;
+    }
+    std::lock_guard<std::mutex> guard(stateMutex);
+    registeredHandler = handler;
+    return theStatusHandle;
+}
+
+BOOL SetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS status)
+{
+    std::lock_guard<std::mutex> guard(stateMutex);
+    if (handle != theStatusHandle) {
+        ++theWorld.badHandleUses;
+        lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    reportList.push_back(*status);
+    reportArrived.notify_all();
+    return TRUE;
+}
+
+SC_HANDLE OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD access)
+{
+    theWorld.managerAccess.push_back(access);
+    if (failWith(theWorld.openManagerError)) {
+        return nullptr;
+    }
+    // Only the local machine's active database is modelled.
+    if (machineName != nullptr || databaseName != nullptr) {
+        lastError = 87;
+        return nullptr;
+    }
+    return newScHandle(true, "");
+}
+
+SC_HANDLE CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR displayName, DWORD access, DWORD serviceType,
+                         DWORD startType, DWORD errorControl, LPCSTR binaryPath, LPCSTR loadOrderGroup, LPDWORD tagId,
+                         LPCSTR dependencies, LPCSTR account, LPCSTR password)
+{
+    theWorld.creates.push_back({serviceName, displayName, access, serviceType, startType, errorControl, binaryPath,
+                                loadOrderGroup != nullptr, tagId != nullptr, dependencies != nullptr,
+                                account != nullptr, password != nullptr});
+    ScObject *object = liveScObject(manager);
+    if (object == nullptr || !object->isManager) {
+        lastError = ERROR_INVALID_HANDLE;
+        return nullptr;
+    }
+    if (failWith(theWorld.createServiceError)) {
+        return nullptr;
+    }
+    std::string key = lowerCase(serviceName);
+    if (theWorld.services.count(key) != 0) {
+        lastError = ERROR_SERVICE_EXISTS;
+        return nullptr;
+    }
+    for (auto &entry : theWorld.services) {
+        if (lowerCase(entry.second.displayName) == lowerCase(displayName)) {
+            lastError = ERROR_DUPLICATE_SERVICE_NAME;
+            return nullptr;
+        }
+    }
+    theWorld.services[key] = {displayName, binaryPath, SERVICE_STOPPED};
+    return newScHandle(false, serviceName);
+}
+
+SC_HANDLE OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD access)
+{
+    theWorld.openedServiceNames.push_back(serviceName);
+    theWorld.serviceAccess.push_back(access);
+    ScObject *object = liveScObject(manager);
+    if (object == nullptr || !object->isManager) {
+        lastError = ERROR_INVALID_HANDLE;
+        return nullptr;
+    }
+    if (failWith(theWorld.openServiceError)) {
+        return nullptr;
+    }
+    if (theWorld.services.count(lowerCase(serviceName)) == 0) {
+        lastError = ERROR_SERVICE_DOES_NOT_EXIST;
+        return nullptr;
+    }
+    return newScHandle(false, serviceName);
+}
+
+BOOL QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status)
+{
+    ScObject *object = liveScObject(service);
+    if (object == nullptr || object->isManager) {
+        lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    if (failWith(theWorld.queryStatusError)) {
+        return FALSE;
+    }
+    auto found = theWorld.services.find(lowerCase(object->name));
+    *status = SERVICE_STATUS{SERVICE_WIN32_OWN_PROCESS, SERVICE_STOPPED, 0, 0, 0, 0, 0};
+    if (found != theWorld.services.end()) {
+        status->dwCurrentState = found->second.state;
+    }
+    return TRUE;
+}
+
+BOOL DeleteService(SC_HANDLE service)
+{
+    ScObject *object = liveScObject(service);
+    if (object == nullptr || object->isManager) {
+        lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    if (failWith(theWorld.deleteServiceError)) {
+        return FALSE;
+    }
+    if (theWorld.services.erase(lowerCase(object->name)) == 0) {
+        lastError = ERROR_SERVICE_MARKED_FOR_DELETE;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CloseServiceHandle(SC_HANDLE handle)
+{
+    ScObject *object = liveScObject(handle);
+    if (object == nullptr) {
+        lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    std::lock_guard<std::mutex> guard(stateMutex);
+    theWorld.closedHandles.push_back(object->isManager ? "manager" : "service:" + object->name);
+    liveScHandles.erase(object);
+    delete object;
+    return TRUE;
+}
+
+HINSTANCE ShellExecuteA(HWND window, LPCSTR operation, LPCSTR file, LPCSTR parameters, LPCSTR directory, int show)
+{
+    theWorld.launches.push_back({window != nullptr, operation ? operation : "", file ? file : "",
+                                 parameters ? parameters : "", directory != nullptr, show});
+    return reinterpret_cast<HINSTANCE>(static_cast<intptr_t>(42)); // above 32: started
+}
