@@ -1,0 +1,49 @@
+// The command line as a user types it.
+#include "folder.h"
+#include "harness.h"
+
+SCM_CASE(VerbsIgnoreLetterCase)
+{
+    Folder f = layOut(__func__);
+    writeConfig(f, f.name + "\ntarget.exe\n");
+    runSvclaunch(f, "INSTALL");
+    CHECK_EQ(serviceState(f.name), static_cast<unsigned long>(SERVICE_STOPPED));
+    runSvclaunch(f, "ReMoVe");
+    CHECK_EQ(openServiceError(f.name), static_cast<unsigned long>(ERROR_SERVICE_DOES_NOT_EXIST));
+    CHECK_EQ(logOf(f), "Installed Successfully\r\nRemoved Successfully\r\n");
+}
+
+// Without a verb it is service mode, which from a shell ends at once.
+SCM_CASE(AnythingButAVerbFirstDoesNothing)
+{
+    Folder f = layOut(__func__);
+    writeConfig(f, f.name + "\ntarget.exe\n");
+    runSvclaunch(f, "");
+    runSvclaunch(f, "installx");
+    runSvclaunch(f, "x install");
+    runSvclaunch(f, "start");
+    CHECK(!fileExists(f.path + "\\service.log"));
+    CHECK_EQ(openServiceError(f.name), static_cast<unsigned long>(ERROR_SERVICE_DOES_NOT_EXIST));
+}
+
+// A path whose only backslash is at index 2 gives the directory "C:".
+SCM_CASE(ExecutableInARootFolderUsesThatRoot)
+{
+    Folder f = layOut(__func__);
+    std::string drive = f.path.substr(0, 2);
+    std::string exe = drive + "\\svclaunch-e2e-root.exe";
+    std::string log = drive + "\\service.log";
+    std::string config = drive + "\\service.cnf";
+    if (fileExists(config) || fileExists(log)) {
+        recordFailure(__FILE__, __LINE__, "a service.cnf or service.log exists in the root already: not touched");
+        return;
+    }
+    CHECK(copyFile(f.exe, exe));
+    CHECK(writeFile(config, f.name + "\ntarget.exe\n"));
+    runCommandLine(exe + " install");
+    runCommandLine(exe + " remove");
+    CHECK_EQ(readFile(log), "Installed Successfully\r\nRemoved Successfully\r\n");
+    DeleteFileA(exe.c_str());
+    DeleteFileA(config.c_str());
+    DeleteFileA(log.c_str());
+}

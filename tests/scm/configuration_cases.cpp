@@ -1,0 +1,65 @@
+// Shapes of service.cnf, read by the real Windows C runtime in text mode.
+#include "folder.h"
+#include "harness.h"
+
+// Installs with this configuration and tells whether anything happened.
+static void checkUnusable(const Folder &f, const std::string &content)
+{
+    writeConfig(f, content);
+    runSvclaunch(f, "install");
+    runSvclaunch(f, "");
+    CHECK(!fileExists(f.path + "\\service.log"));
+    CHECK_EQ(openServiceError(f.name), static_cast<unsigned long>(ERROR_SERVICE_DOES_NOT_EXIST));
+}
+
+SCM_CASE(CtrlZEndsTheConfiguration)
+{
+    Folder f = layOut(__func__);
+    placeTarget(f);
+    writeConfig(f, f.name + "\r\ntarget.exe\r\n\x1Athird\r\n");
+    runSvclaunch(f, "install");
+    REQUIRE(startRunning(f.name));
+    checkLaunches(f.path, {"start"});
+    REQUIRE(stopStopped(f.name));
+    checkLaunches(f.path, {"start", "close"});
+    runSvclaunch(f, "remove");
+
+    Folder cut = layOut(__func__, "cut");
+    checkUnusable(cut, cut.name + "\r\n\x1Atarget.exe\r\n");
+}
+
+SCM_CASE(BlanksPercentAndALoneCrAreKept)
+{
+    Folder f = layOut(__func__);
+    std::string name = "  " + f.name + " 100%s  ";
+    removeServiceAtCaseEnd(name);
+    writeConfig(f, name + "\r\nodd %d\rname.exe\r\nthird line, never read\r\n");
+    runSvclaunch(f, "install");
+    CHECK_EQ(registryString(name, "DisplayName"), name);
+    REQUIRE(startRunning(name));
+    REQUIRE(stopStopped(name));
+    std::string target = f.path + "\\odd %d\rname.exe";
+    CHECK_EQ(logOf(f), "Installed Successfully\r\n" + name + " Created this file\r\nstart: " + target +
+                           "\r\nstop: " + target + "\r\n");
+}
+
+SCM_CASE(UnusableConfigurationsDoNothing)
+{
+    const char *const shapes[] = {"one line", "empty second line", "empty first line", "line too long"};
+    for (const char *shape : shapes) {
+        Folder f = layOut(__func__, shape);
+        std::string content = std::string(shape) == "one line"            ? f.name + "\r\n"
+                              : std::string(shape) == "empty second line" ? f.name + "\r\n\r\ntarget.exe\r\n"
+                              : std::string(shape) == "empty first line"  ? "\r\n" + f.name + "\r\ntarget.exe\r\n"
+                                                                         : std::string(511, 'n') + "\r\ntarget.exe\r\n";
+        checkUnusable(f, content);
+    }
+}
+
+SCM_CASE(MissingConfigurationDoesNothing)
+{
+    Folder f = layOut(__func__);
+    runSvclaunch(f, "install");
+    CHECK(!fileExists(f.path + "\\service.log"));
+    CHECK_EQ(openServiceError(f.name), static_cast<unsigned long>(ERROR_SERVICE_DOES_NOT_EXIST));
+}

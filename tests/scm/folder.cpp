@@ -1,0 +1,131 @@
+#include "folder.h"
+
+#include "harness.h"
+
+#include <stdlib.h>
+
+namespace {
+
+std::vector<std::string> servicesOfThisCase;
+
+void removeServicesOfThisCase()
+{
+    for (const std::string &name : servicesOfThisCase) {
+        forceRemove(name);
+    }
+}
+
+std::string lowerCase(std::string text)
+{
+    for (char &c : text) {
+        c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
+size_t expectedLines;
+
+bool holdsExpectedLines(const std::string &content)
+{
+    size_t lines = 0;
+    for (char c : content) {
+        lines += c == '\n' ? 1 : 0;
+    }
+    return lines >= expectedLines;
+}
+
+} // namespace
+
+std::string suiteRoot()
+{
+    const char *root = getenv("SVCLAUNCH_TEST_ROOT");
+    return root != NULL && root[0] != '\0' ? root : "C:\\svclaunch-tests";
+}
+
+Folder layOut(const char *caseName, const std::string &subfolder)
+{
+    Folder folder;
+    folder.path = suiteRoot() + "\\" + caseName + (subfolder.empty() ? "" : "\\" + subfolder);
+    folder.exe = folder.path + "\\svclaunch.exe";
+    folder.name = std::string("SvclaunchE2E_") + caseName;
+    removeTree(suiteRoot() + "\\" + caseName);
+    CHECK(makeDirectories(folder.path));
+    CHECK(copyFile(folderOfThisProgram() + "\\svclaunch.exe", folder.exe));
+    removeServiceAtCaseEnd(folder.name);
+    return folder;
+}
+
+void removeServiceAtCaseEnd(const std::string &name)
+{
+    if (servicesOfThisCase.empty()) {
+        atCaseEnd(removeServicesOfThisCase);
+    }
+    servicesOfThisCase.push_back(name);
+}
+
+bool placeTarget(const Folder &folder, const std::string &relativePath)
+{
+    std::string path = folder.path + "\\" + relativePath;
+    makeDirectories(path.substr(0, path.rfind('\\')));
+    return CHECK(copyFile(folderOfThisProgram() + "\\recording_target.exe", path));
+}
+
+bool writeConfig(const Folder &folder, const std::string &content)
+{
+    return CHECK(writeFile(folder.path + "\\service.cnf", content));
+}
+
+void runCommandLine(const std::string &commandLine)
+{
+    RunResult result = runProgram(commandLine);
+    CHECK(result.finished);
+    CHECK_EQ(result.exitCode, 0ul);
+    CHECK_EQ(result.output, "");
+}
+
+void runSvclaunch(const Folder &folder, const std::string &arguments)
+{
+    runCommandLine(folder.exe + (arguments.empty() ? "" : " " + arguments));
+}
+
+std::string logOf(const Folder &folder)
+{
+    return readFile(folder.path + "\\service.log");
+}
+
+bool startRunning(const std::string &name)
+{
+    return CHECK_EQ(startService(name), 0ul) && CHECK(waitForState(name, SERVICE_RUNNING));
+}
+
+bool stopStopped(const std::string &name)
+{
+    return CHECK_EQ(controlService(name, SERVICE_CONTROL_STOP), 0ul) && CHECK(waitForState(name, SERVICE_STOPPED));
+}
+
+void checkLaunches(const std::string &targetFolder, const std::vector<std::string> &parameters)
+{
+    expectedLines = parameters.size();
+    std::string received = waitForFile(targetFolder + "\\received.txt", holdsExpectedLines);
+    std::vector<std::string> seen;
+    size_t start = 0;
+    for (size_t end; (end = received.find("\r\n", start)) != std::string::npos; start = end + 2) {
+        std::string line = received.substr(start, end - start);
+        size_t bar = line.find('|');
+        std::string directory = lowerCase(line.substr(bar + 1));
+        if (!CHECK(directory == lowerCase(windowsDirectory()) || directory == lowerCase(systemDirectory()))) {
+            recordFailure(__FILE__, __LINE__, "the target ran in " + line.substr(bar + 1));
+        }
+        seen.push_back(line.substr(0, bar));
+    }
+    std::string want;
+    std::string got;
+    for (const std::string &p : parameters) {
+        want += p + ";";
+    }
+    for (const std::string &p : seen) {
+        got += p + ";";
+    }
+    CHECK_EQ(got, want);
+    CHECK_EQ(received.substr(start), "");
+}

@@ -1,0 +1,46 @@
+// A service folder as an administrator lays it out: svclaunch.exe, its
+// service.cnf and the recording target, under the suite's root folder
+// (C:\svclaunch-tests, or SVCLAUNCH_TEST_ROOT), with a service name of the
+// case's own.
+#ifndef SVCLAUNCH_SCM_FOLDER_H
+#define SVCLAUNCH_SCM_FOLDER_H
+
+#include "platform.h"
+
+#include <string>
+#include <vector>
+
+struct Folder {
+    std::string path; // the folder that holds svclaunch.exe
+    std::string exe;  // svclaunch.exe's full path
+    std::string name; // the case's service name
+};
+
+// Makes the case's folder, root\caseName\subfolder, with svclaunch.exe in it.
+// The service is removed when the case ends, whatever happened.
+Folder layOut(const char *caseName, const std::string &subfolder = "");
+std::string suiteRoot();
+void removeServiceAtCaseEnd(const std::string &name);
+
+// Copies the recording target to relativePath inside the folder.
+bool placeTarget(const Folder &folder, const std::string &relativePath = "target.exe");
+bool writeConfig(const Folder &folder, const std::string &content);
+
+// Runs svclaunch.exe by its full path with the given arguments; checks that
+// it ended, printed nothing and returned 0.
+void runSvclaunch(const Folder &folder, const std::string &arguments);
+// Runs svclaunch.exe with one command line as typed.
+void runCommandLine(const std::string &commandLine);
+
+std::string logOf(const Folder &folder);
+
+// Starts the service and waits for RUNNING; stops it and waits for STOPPED.
+bool startRunning(const std::string &name);
+bool stopStopped(const std::string &name);
+
+// Waits until the target's received.txt beside it holds count launches and
+// checks that they carried these parameters, in this order, each started in
+// the service's current directory (the Windows or system folder).
+void checkLaunches(const std::string &targetFolder, const std::vector<std::string> &parameters);
+
+#endif

@@ -1,0 +1,115 @@
+#include "harness.h"
+
+#include <stdio.h>
+#include <string.h>
+#include <vector>
+
+namespace {
+
+struct Case {
+    const char *name;
+    CaseFunction function;
+};
+
+std::vector<Case> &cases()
+{
+    static std::vector<Case> all;
+    return all;
+}
+
+int failures = 0;
+std::vector<void (*)()> cleanups;
+
+} // namespace
+
+// The clean-up of leftovers between runs, defined beside the SCM helpers.
+void removeLeftovers();
+
+CaseRegistration::CaseRegistration(const char *name, CaseFunction function)
+{
+    cases().push_back({name, function});
+}
+
+void recordFailure(const char *file, int line, const std::string &message)
+{
+    ++failures;
+    printf("%s:%d: %s\n", file, line, message.c_str());
+    fflush(stdout);
+}
+
+bool caseFailed()
+{
+    return failures != 0;
+}
+
+std::string visible(const std::string &text)
+{
+    std::string out;
+    for (unsigned char c : text) {
+        if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c < 0x20 || c >= 0x7F) {
+            char hex[8];
+            snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+bool checkEqual(const char *file, int line, const char *what, const std::string &actual, const std::string &expected)
+{
+    if (actual == expected) {
+        return true;
+    }
+    recordFailure(file, line,
+                  std::string(what) + "\n    is: \"" + visible(actual) + "\"\n  want: \"" + visible(expected) + "\"");
+    return false;
+}
+
+bool checkEqual(const char *file, int line, const char *what, unsigned long actual, unsigned long expected)
+{
+    if (actual == expected) {
+        return true;
+    }
+    recordFailure(file, line,
+                  std::string(what) + " is " + std::to_string(actual) + ", want " + std::to_string(expected));
+    return false;
+}
+
+void atCaseEnd(void (*cleanup)())
+{
+    cleanups.push_back(cleanup);
+}
+
+// "scm_tests --list" names every case; "scm_tests NAME" runs one;
+// "scm_tests --cleanup" removes whatever earlier runs left registered.
+int main(int argc, char *argv[])
+{
+    if (argc == 2 && strcmp(argv[1], "--list") == 0) {
+        for (const Case &c : cases()) {
+            printf("%s\n", c.name);
+        }
+        return 0;
+    }
+    if (argc == 2 && strcmp(argv[1], "--cleanup") == 0) {
+        removeLeftovers();
+        return 0;
+    }
+    for (const Case &c : cases()) {
+        if (argc == 2 && strcmp(argv[1], c.name) == 0) {
+            c.function();
+            for (auto it = cleanups.rbegin(); it != cleanups.rend(); ++it) {
+                (*it)();
+            }
+            printf("%s: %s\n", c.name, failures == 0 ? "passed" : "FAILED");
+            return failures == 0 ? 0 : 1;
+        }
+    }
+    printf("usage: scm_tests --list | --cleanup | CASE\n");
+    return 2;
+}

@@ -1,0 +1,60 @@
+// "remove" against the real SCM.
+#include "folder.h"
+#include "harness.h"
+
+SCM_CASE(RemoveWhileRunningLeavesTheServiceRunning)
+{
+    Folder f = layOut(__func__);
+    placeTarget(f);
+    writeConfig(f, f.name + "\ntarget.exe\n");
+    runSvclaunch(f, "install");
+    REQUIRE(startRunning(f.name));
+    runSvclaunch(f, "remove");
+    CHECK_EQ(serviceState(f.name), static_cast<unsigned long>(SERVICE_RUNNING));
+    CHECK(logOf(f).find("\r\n is still Running.\r\n") != std::string::npos);
+    REQUIRE(stopStopped(f.name));
+    runSvclaunch(f, "remove");
+    CHECK_EQ(openServiceError(f.name), static_cast<unsigned long>(ERROR_SERVICE_DOES_NOT_EXIST));
+}
+
+SCM_CASE(RemoveOfAnUnregisteredNameLeavesNoTrace)
+{
+    Folder f = layOut(__func__);
+    writeConfig(f, f.name + "\ntarget.exe\n");
+    runSvclaunch(f, "remove");
+    CHECK(!fileExists(f.path + "\\service.log"));
+}
+
+// Another client deleted the service and still holds it open.
+SCM_CASE(RemoveOfAServiceMarkedForDeletion)
+{
+    Folder f = layOut(__func__);
+    writeConfig(f, f.name + "\ntarget.exe\n");
+    runSvclaunch(f, "install");
+
+    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
+    SC_HANDLE held = manager ? OpenServiceA(manager, f.name.c_str(), DELETE) : NULL;
+    CHECK(held != NULL && DeleteService(held));
+    runSvclaunch(f, "remove");
+    if (held != NULL) {
+        CloseServiceHandle(held);
+    }
+    if (manager != NULL) {
+        CloseServiceHandle(manager);
+    }
+    CHECK_EQ(logOf(f), "Installed Successfully\r\nalready marked for deletion\r\n");
+}
+
+SCM_CASE(RemoveActsOnTheNameNowConfigured)
+{
+    Folder f = layOut(__func__);
+    std::string renamed = f.name + "_Renamed";
+    removeServiceAtCaseEnd(renamed);
+    writeConfig(f, f.name + "\ntarget.exe\n");
+    runSvclaunch(f, "install");
+    writeConfig(f, renamed + "\ntarget.exe\n");
+    runSvclaunch(f, "install");
+    runSvclaunch(f, "remove");
+    CHECK_EQ(openServiceError(renamed), static_cast<unsigned long>(ERROR_SERVICE_DOES_NOT_EXIST));
+    CHECK_EQ(openServiceError(f.name), 0ul);
+}
