@@ -6,9 +6,9 @@
 // Appends message as one line. The file is opened for each entry and closed
 // again, so nothing holds it between entries and other processes may append
 // too; a log that cannot be opened loses the entry without a word.
-void writeLog(const char *message)
+void writeLog(const char* message)
 {
-    FILE *log = fopen(logPath, "a");
+    FILE* log = fopen(logPath, "a");
     if (log == NULL) {
         return;
     }

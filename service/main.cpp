@@ -16,7 +16,7 @@ const int configLineMax = 510;
 // Cuts s down to its directory: the text before the last backslash found at
 // index 2 or later. Without such a backslash s is left whole, so a bare name
 // is taken as a directory of its own.
-static void cutToDirectory(char *s)
+static void cutToDirectory(char* s)
 {
     for (int i = static_cast<int>(strlen(s)) - 1; i > 1; --i) {
         if (s[i] == '\\') {
@@ -30,7 +30,7 @@ static void cutToDirectory(char *s)
 // A missing, empty or over-long line, or one holding a NUL byte, is refused
 // rather than taken in part, so a damaged file can never turn the tail of
 // one line into the next value.
-static bool readConfigLine(FILE *file, char *value)
+static bool readConfigLine(FILE* file, char* value)
 {
     int length = 0;
     for (;;) {
@@ -50,13 +50,13 @@ static bool readConfigLine(FILE *file, char *value)
 // Fills serviceName, programPath and logPath from service.cnf in directory.
 // Returns false, leaving the configuration unusable, when the file or one of
 // its two lines is missing or unusable, or when a path would not fit.
-static bool readConfiguration(const char *directory)
+static bool readConfiguration(const char* directory)
 {
     char configPath[configValueSize];
     if (!joinText(configPath, sizeof configPath, directory, "\\service.cnf")) {
         return false;
     }
-    FILE *file = fopen(configPath, "rt");
+    FILE* file = fopen(configPath, "rt");
     if (file == NULL) {
         return false;
     }
@@ -72,7 +72,7 @@ static bool readConfiguration(const char *directory)
 // Start-up for every invocation, whether by the SCM or by a user. Without a
 // usable configuration no mode runs. Nothing is printed, and the exit code
 // is 0 on every path.
-int main(int argc, char *argv[])
+int main(int argc, char* argv[])
 {
     char directory[configValueSize];
     if (argc < 1 || argv[0] == NULL || !joinText(directory, sizeof directory, argv[0])) {

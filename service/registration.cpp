@@ -15,7 +15,7 @@ const char invalidHandleText[] = "Handle invalid while trying to Remove Brindlew
 // Forms the executable's full path in double quotes into quoted, so that the
 // SCM can never take a blank in the path as the end of the program name.
 // Returns false when the path cannot be had whole.
-static bool quotedModulePath(char *quoted, DWORD size)
+static bool quotedModulePath(char* quoted, DWORD size)
 {
     char path[modulePathSize];
     DWORD length = GetModuleFileNameA(NULL, path, modulePathSize);

@@ -10,13 +10,20 @@ const DWORD logMessageSize = configValueSize + 32;
 
 const DWORD controlsWhileRunning = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;
 
-// Shared by the dispatcher's thread (controlHandler) and the service thread
-// (serviceMain); every update-and-report and every use of stopEvent holds
-// statusLock, so a late stop request can neither report STOP_PENDING after
-// STOPPED nor signal a closed event.
+// How long the main thread waits for the service thread to finish its stop
+// sequence once the dispatcher has returned; the sequence itself never waits.
+const DWORD serviceEndBoundMs = 30000;
+
+// Shared by the dispatcher's thread (controlHandler, then runDispatcher) and
+// the service thread (serviceMain); every update-and-report and every use of
+// stopEvent holds statusLock, so a late stop request can neither report
+// STOP_PENDING after STOPPED nor signal a closed event.
 static SERVICE_STATUS currentStatus;
 static SERVICE_STATUS_HANDLE statusHandle;
-static HANDLE stopEvent;
+static HANDLE stopEvent;    // exists while the service runs and waits for a stop
+static bool connectionLost; // the dispatcher returned while the service may run
+static bool serviceStarted; // serviceMain was entered
+static HANDLE serviceEnded; // set when serviceMain returns
 static CRITICAL_SECTION statusLock;
 
 // Sends currentStatus as it stands; the caller holds statusLock.
@@ -37,13 +44,13 @@ static void setState(DWORD state, DWORD controlsAccepted)
 
 // Starts the target program through the shell with one parameter, its window
 // hidden, without waiting for it; what becomes of it is its own matter.
-static void launchTarget(const char *parameter)
+static void launchTarget(const char* parameter)
 {
     ShellExecuteA(NULL, "open", programPath, parameter, NULL, SW_HIDE);
 }
 
 // Logs first followed by second; the buffer holds any configured value whole.
-static void logJoined(const char *first, const char *second)
+static void logJoined(const char* first, const char* second)
 {
     char message[logMessageSize];
     if (joinText(message, sizeof message, first, second)) {
@@ -51,17 +58,27 @@ static void logJoined(const char *first, const char *second)
     }
 }
 
+// Asks the running service to stop: STOP_PENDING is reported and the
+// service thread woken. Does nothing once the stop event is gone, so nothing
+// follows STOPPED. The caller holds statusLock.
+static void requestStop()
+{
+    if (stopEvent != NULL) {
+        currentStatus.dwCurrentState = SERVICE_STOP_PENDING;
+        reportStatus();
+        SetEvent(stopEvent);
+    }
+}
+
 // Runs on the dispatcher's thread for every control request. Stop and
-// shutdown only count while the stop event exists, that is while the service
-// runs; every other request just reports the status unchanged.
+// shutdown stop the service while it runs; every other request, and a stop
+// once the service has stopped, just reports the status unchanged.
 static VOID WINAPI controlHandler(DWORD control)
 {
     EnterCriticalSection(&statusLock);
     bool stopRequest = control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_SHUTDOWN;
     if (stopRequest && stopEvent != NULL) {
-        currentStatus.dwCurrentState = SERVICE_STOP_PENDING;
-        reportStatus();
-        SetEvent(stopEvent);
+        requestStop();
     } else {
         reportStatus();
     }
@@ -70,8 +87,7 @@ static VOID WINAPI controlHandler(DWORD control)
 
 // The service's life from START_PENDING to STOPPED: launch the target with
 // "start", wait for a stop or shutdown request, launch it with "close".
-// Start parameters are ignored.
-static VOID WINAPI serviceMain(DWORD, LPSTR *)
+static void runService()
 {
     currentStatus.dwServiceType = SERVICE_WIN32;
     currentStatus.dwCurrentState = SERVICE_STOPPED;
@@ -97,8 +113,13 @@ static VOID WINAPI serviceMain(DWORD, LPSTR *)
     }
     EnterCriticalSection(&statusLock);
     stopEvent = event;
+    currentStatus.dwCurrentState = SERVICE_RUNNING;
+    currentStatus.dwControlsAccepted = controlsWhileRunning;
+    reportStatus();
+    if (connectionLost) {
+        requestStop();
+    }
     LeaveCriticalSection(&statusLock);
-    setState(SERVICE_RUNNING, controlsWhileRunning);
 
     logJoined(serviceName, " Created this file");
     launchTarget("start");
@@ -119,12 +140,48 @@ static VOID WINAPI serviceMain(DWORD, LPSTR *)
     LeaveCriticalSection(&statusLock);
 }
 
+// The service's main function, run by the dispatcher on a thread of its own.
+// Start parameters are ignored.
+static VOID WINAPI serviceMain(DWORD, LPSTR*)
+{
+    EnterCriticalSection(&statusLock);
+    serviceStarted = true;
+    LeaveCriticalSection(&statusLock);
+    runService();
+    if (serviceEnded != NULL) {
+        SetEvent(serviceEnded);
+    }
+}
+
 // Hands the service to the SCM and returns once it has stopped, or at once
 // when this process was not started by the SCM.
+//
+// The dispatcher returns as soon as STOPPED has been reported, possibly
+// before serviceMain has returned, and it also returns when its connection
+// to the SCM breaks while the service still runs. In both cases the service
+// thread is given a bounded time to finish, after being asked to stop the
+// ordinary way in the second, so that the target is always closed and the
+// SCM is told. statusLock is never deleted: the service thread may still be
+// leaving it when the process ends.
 void runDispatcher()
 {
     SERVICE_TABLE_ENTRYA serviceTable[] = {{serviceName, serviceMain}, {NULL, NULL}};
     InitializeCriticalSection(&statusLock);
+    stopEvent = NULL;
+    connectionLost = false;
+    serviceStarted = false;
+    serviceEnded = CreateEventA(NULL, TRUE, FALSE, NULL);
     StartServiceCtrlDispatcherA(serviceTable);
-    DeleteCriticalSection(&statusLock);
+
+    EnterCriticalSection(&statusLock);
+    connectionLost = true;
+    requestStop();
+    bool started = serviceStarted;
+    LeaveCriticalSection(&statusLock);
+    if (serviceEnded == NULL) {
+        return;
+    }
+    if (!started || WaitForSingleObject(serviceEnded, serviceEndBoundMs) == WAIT_OBJECT_0) {
+        CloseHandle(serviceEnded);
+    }
 }

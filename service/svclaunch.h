@@ -14,7 +14,7 @@ extern char programPath[configValueSize];
 extern char logPath[configValueSize];
 
 // Appends one line to service.log; a log that cannot be opened drops it.
-void writeLog(const char *message);
+void writeLog(const char* message);
 
 // The modes, each run at most once per process by the entry point.
 void installService();

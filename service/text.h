@@ -7,6 +7,6 @@
 // Writes first, second and third one after another into out (size bytes,
 // terminator included). Returns false, leaving out empty, when the whole
 // text would not fit: a value is refused, never cut.
-bool joinText(char *out, size_t size, const char *first, const char *second = "", const char *third = "");
+bool joinText(char* out, size_t size, const char* first, const char* second = "", const char* third = "");
 
 #endif

@@ -20,7 +20,7 @@ protected:
         EXPECT_EQ(world().badHandleUses, 0);
         SvclaunchTest::TearDown();
     }
-    void registerService(const std::string &name, DWORD state)
+    void registerService(const std::string& name, DWORD state)
     {
         world().services[name] = {name, "\"C:\\svc\\svclaunch.exe\"", state};
     }
@@ -36,7 +36,7 @@ TEST_F(RegistrationTest, InstallRegistersAnAutoStartOwnProcessServiceUnderTheQuo
 
     EXPECT_EQ(world().managerAccess, std::vector<DWORD>{SC_MANAGER_CREATE_SERVICE});
     ASSERT_EQ(world().creates.size(), 1u);
-    const stub::CreateCall &call = world().creates[0];
+    const stub::CreateCall& call = world().creates[0];
     EXPECT_EQ(call.name, "Svc");
     EXPECT_EQ(call.displayName, "Svc");
     EXPECT_EQ(call.access, SERVICE_ALL_ACCESS);
@@ -153,7 +153,7 @@ TEST_F(RegistrationTest, RemoveRefusedLogsTheKnownCodesOnly)
 {
     const struct {
         DWORD code;
-        const char *line;
+        const char* line;
     } cases[] = {
         {ERROR_ACCESS_DENIED, "Access Denied While trying to Remove BrindlewoodService\n"},
         {ERROR_INVALID_HANDLE, "Handle invalid while trying to Remove BrindlewoodService\n"},
@@ -161,7 +161,7 @@ TEST_F(RegistrationTest, RemoveRefusedLogsTheKnownCodesOnly)
         {ERROR_SERVICE_DOES_NOT_EXIST, ""},
         {ERROR_NOT_ENOUGH_MEMORY, ""},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.code);
         writeFile(logFile, "");
         registerService("svc", SERVICE_STOPPED);

@@ -35,8 +35,8 @@ class StartupTest : public SvclaunchTest {};
 // --- the directory taken from argv[0] ---
 
 struct DirectoryCase {
-    const char *argv0;
-    const char *directory;
+    const char* argv0;
+    const char* directory;
 };
 
 TEST_F(StartupTest, ConfigurationAndLogLieInTheDirectoryCutFromArgv0)
@@ -52,7 +52,7 @@ TEST_F(StartupTest, ConfigurationAndLogLieInTheDirectoryCutFromArgv0)
         {"sub/host.exe", "sub/host.exe"},   // a forward slash is no separator
     };
     ASSERT_EQ(system("mkdir sub"), 0);
-    for (const DirectoryCase &c : cases) {
+    for (const DirectoryCase& c : cases) {
         SCOPED_TRACE(c.argv0);
         stub::reset();
         std::string directory = c.directory;
@@ -70,7 +70,7 @@ TEST_F(StartupTest, ConfigurationAndLogLieInTheDirectoryCutFromArgv0)
 TEST_F(StartupTest, NothingRunsWithoutArgv0)
 {
     writeFile("\\service.cnf", "Svc\ntarget.exe\n");
-    char *argv[] = {nullptr};
+    char* argv[] = {nullptr};
     EXPECT_EQ(svclaunchMain(0, argv), 0);
     EXPECT_FALSE(anyModeRan());
 }
@@ -110,7 +110,7 @@ TEST_F(StartupTest, LineOf510CharactersIsReadWholeAndTheNextLineFollows)
 TEST_F(StartupTest, UnusableConfigurationRunsNoModeAndWritesNothing)
 {
     const struct {
-        const char *what;
+        const char* what;
         std::string content;
     } cases[] = {
         {"empty file", ""},
@@ -123,8 +123,8 @@ TEST_F(StartupTest, UnusableConfigurationRunsNoModeAndWritesNothing)
         {"second line of 511 characters", "Svc\n" + std::string(511, 't') + "\n"},
         {"NUL byte in a line", std::string("Sv\0c\ntarget.exe\n", 16)},
     };
-    for (const auto &c : cases) {
-        for (const char *verb : {"", "install", "remove"}) {
+    for (const auto& c : cases) {
+        for (const char* verb : {"", "install", "remove"}) {
             SCOPED_TRACE(std::string(c.what) + " / verb '" + verb + "'");
             stub::reset();
             writeFile(configFile, c.content);
@@ -137,7 +137,7 @@ TEST_F(StartupTest, UnusableConfigurationRunsNoModeAndWritesNothing)
 
 TEST_F(StartupTest, MissingConfigurationRunsNoMode)
 {
-    for (const char *verb : {"", "install", "remove"}) {
+    for (const char* verb : {"", "install", "remove"}) {
         stub::reset();
         runVerb(verb);
         EXPECT_FALSE(anyModeRan()) << verb;
@@ -215,7 +215,7 @@ TEST_F(StartupTest, VerbSelectsTheModeWithoutRegardToCase)
     writeConfig("Svc", "target.exe");
     const struct {
         std::vector<std::string> extra;
-        const char *mode;
+        const char* mode;
     } cases[] = {
         {{"install"}, "install"},
         {{"INSTALL"}, "install"},
@@ -229,14 +229,14 @@ TEST_F(StartupTest, VerbSelectsTheModeWithoutRegardToCase)
         {{"x", "install"}, "service"}, // a verb counts only as the first argument
         {{"install", "remove"}, "install"},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         std::string label = c.extra.empty() ? "(none)" : c.extra[0];
         SCOPED_TRACE(label);
         stub::reset();
         std::vector<std::string> arguments{exePath};
         arguments.insert(arguments.end(), c.extra.begin(), c.extra.end());
-        std::vector<char *> argv;
-        for (std::string &argument : arguments) {
+        std::vector<char*> argv;
+        for (std::string& argument : arguments) {
             argv.push_back(argument.data());
         }
         argv.push_back(nullptr);

@@ -6,9 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-const char *const exePath = "box\\svclaunch.exe";
-const char *const configFile = "box\\service.cnf";
-const char *const logFile = "box\\service.log";
+const char* const exePath = "box\\svclaunch.exe";
+const char* const configFile = "box\\service.cnf";
+const char* const logFile = "box\\service.log";
 
 void SvclaunchTest::SetUp()
 {
@@ -33,15 +33,15 @@ void SvclaunchTest::TearDown()
 void SvclaunchTest::run(std::initializer_list<std::string> arguments)
 {
     std::vector<std::string> copies(arguments);
-    std::vector<char *> argv;
-    for (std::string &argument : copies) {
+    std::vector<char*> argv;
+    for (std::string& argument : copies) {
         argv.push_back(argument.data());
     }
     argv.push_back(nullptr);
     EXPECT_EQ(svclaunchMain(static_cast<int>(copies.size()), argv.data()), 0);
 }
 
-void SvclaunchTest::runVerb(const std::string &verb)
+void SvclaunchTest::runVerb(const std::string& verb)
 {
     if (verb.empty()) {
         run({exePath});
@@ -50,14 +50,14 @@ void SvclaunchTest::runVerb(const std::string &verb)
     }
 }
 
-void writeFile(const std::string &name, const std::string &content)
+void writeFile(const std::string& name, const std::string& content)
 {
     std::ofstream file(name, std::ios::binary);
     file << content;
     ASSERT_TRUE(file.good()) << name;
 }
 
-std::string readFile(const std::string &name)
+std::string readFile(const std::string& name)
 {
     std::ifstream file(name, std::ios::binary);
     std::stringstream content;
@@ -65,13 +65,13 @@ std::string readFile(const std::string &name)
     return content.str();
 }
 
-bool fileExists(const std::string &name)
+bool fileExists(const std::string& name)
 {
     struct stat info;
     return stat(name.c_str(), &info) == 0;
 }
 
-void writeConfig(const std::string &name, const std::string &target)
+void writeConfig(const std::string& name, const std::string& target)
 {
     writeFile(configFile, name + "\n" + target + "\n");
 }

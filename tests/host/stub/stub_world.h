@@ -49,6 +49,7 @@ struct World {
     bool startedByScm = true;
     std::vector<std::string> startParameters;
     std::function<void()> scmDriver; // runs on the dispatcher's thread
+    bool connectionBreaks = false;   // the dispatcher returns after the driver, the service still running
     DWORD registerHandlerError = 0;
     DWORD createEventError = 0;
 
@@ -76,10 +77,9 @@ struct World {
     std::vector<std::string> closedHandles; // "manager:..." or "service:NAME", in closing order
     int badHandleUses = 0;                  // calls on a closed or unknown handle
     int eventsCreated = 0;
-    int lockBalance = 0; // InitializeCriticalSection minus DeleteCriticalSection
 };
 
-World &world();
+World& world();
 
 // Clears every record and setting, releasing what the last run left open.
 void reset();
@@ -94,6 +94,9 @@ std::vector<SERVICE_STATUS> reports();
 // Delivers a control code to the registered handler on the calling thread,
 // as the dispatcher does. Returns false when no handler is registered.
 bool deliverControl(DWORD control);
+
+// Waits for a service thread that the dispatcher left running.
+void joinServiceThread();
 
 // Waits, at most for bound, until a report with that state has arrived.
 bool waitForState(DWORD state, std::chrono::milliseconds bound = std::chrono::seconds(10));

@@ -13,26 +13,27 @@
 
 typedef uint32_t DWORD;
 typedef int BOOL;
-typedef void *HANDLE;
-typedef void *LPVOID;
-typedef char *LPSTR;
-typedef const char *LPCSTR;
-typedef DWORD *LPDWORD;
+typedef void* HANDLE;
+typedef void* LPVOID;
+typedef char* LPSTR;
+typedef const char* LPCSTR;
+typedef DWORD* LPDWORD;
 
 struct SC_HANDLE__;
-typedef SC_HANDLE__ *SC_HANDLE;
+typedef SC_HANDLE__* SC_HANDLE;
 struct SERVICE_STATUS_HANDLE__;
-typedef SERVICE_STATUS_HANDLE__ *SERVICE_STATUS_HANDLE;
+typedef SERVICE_STATUS_HANDLE__* SERVICE_STATUS_HANDLE;
 struct HWND__;
-typedef HWND__ *HWND;
+typedef HWND__* HWND;
 struct HINSTANCE__;
-typedef HINSTANCE__ *HINSTANCE;
+typedef HINSTANCE__* HINSTANCE;
 typedef HINSTANCE HMODULE;
 struct SECURITY_ATTRIBUTES;
-typedef SECURITY_ATTRIBUTES *LPSECURITY_ATTRIBUTES;
+typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 
 const DWORD INFINITE = 0xFFFFFFFF;
 const DWORD WAIT_OBJECT_0 = 0;
+const DWORD WAIT_TIMEOUT = 0x102;
 const DWORD WAIT_FAILED = 0xFFFFFFFF;
 
 const DWORD NO_ERROR = 0;
@@ -40,6 +41,7 @@ const DWORD ERROR_ACCESS_DENIED = 5;
 const DWORD ERROR_INVALID_HANDLE = 6;
 const DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
 const DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+const DWORD ERROR_BROKEN_PIPE = 109;
 const DWORD ERROR_SERVICE_DOES_NOT_EXIST = 1060;
 const DWORD ERROR_FAILED_SERVICE_CONTROLLER_CONNECT = 1063;
 const DWORD ERROR_SERVICE_MARKED_FOR_DELETE = 1072;
@@ -84,8 +86,8 @@ typedef struct _SERVICE_STATUS {
     DWORD dwWaitHint;
 } SERVICE_STATUS, *LPSERVICE_STATUS;
 
-typedef VOID(WINAPI *LPSERVICE_MAIN_FUNCTIONA)(DWORD, LPSTR *);
-typedef VOID(WINAPI *LPHANDLER_FUNCTION)(DWORD);
+typedef VOID(WINAPI* LPSERVICE_MAIN_FUNCTIONA)(DWORD, LPSTR*);
+typedef VOID(WINAPI* LPHANDLER_FUNCTION)(DWORD);
 
 typedef struct _SERVICE_TABLE_ENTRYA {
     LPSTR lpServiceName;
@@ -93,7 +95,7 @@ typedef struct _SERVICE_TABLE_ENTRYA {
 } SERVICE_TABLE_ENTRYA;
 
 typedef struct _CRITICAL_SECTION {
-    void *lock;
+    void* lock;
 } CRITICAL_SECTION, *LPCRITICAL_SECTION;
 
 DWORD GetLastError();
@@ -109,9 +111,8 @@ BOOL CloseHandle(HANDLE handle);
 void InitializeCriticalSection(LPCRITICAL_SECTION section);
 void EnterCriticalSection(LPCRITICAL_SECTION section);
 void LeaveCriticalSection(LPCRITICAL_SECTION section);
-void DeleteCriticalSection(LPCRITICAL_SECTION section);
 
-BOOL StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA *table);
+BOOL StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* table);
 SERVICE_STATUS_HANDLE RegisterServiceCtrlHandlerA(LPCSTR serviceName, LPHANDLER_FUNCTION handler);
 BOOL SetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS status);
 

@@ -21,6 +21,7 @@ struct ScObject {
 };
 
 struct EventObject {
+    bool manualReset;
     std::mutex mutex;
     std::condition_variable signalled;
     bool isSet = false;
@@ -31,13 +32,14 @@ stub::World theWorld;
 std::mutex stateMutex; // guards the handle sets and the report list
 std::condition_variable reportArrived;
 std::vector<SERVICE_STATUS> reportList;
-std::set<ScObject *> liveScHandles;
+std::set<ScObject*> liveScHandles;
 std::vector<std::unique_ptr<EventObject>> allEvents; // kept until reset, so a late use is seen
 LPHANDLER_FUNCTION registeredHandler;
-SERVICE_STATUS_HANDLE__ *const theStatusHandle = reinterpret_cast<SERVICE_STATUS_HANDLE__ *>(0x5157);
+SERVICE_STATUS_HANDLE__* const theStatusHandle = reinterpret_cast<SERVICE_STATUS_HANDLE__*>(0x5157);
 thread_local DWORD lastError;
+std::thread lingeringServiceThread; // left running when the connection breaks
 
-std::string lowerCase(const std::string &text)
+std::string lowerCase(const std::string& text)
 {
     std::string lower = text;
     std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return tolower(c); });
@@ -54,10 +56,10 @@ bool failWith(DWORD error)
     return true;
 }
 
-ScObject *liveScObject(SC_HANDLE handle)
+ScObject* liveScObject(SC_HANDLE handle)
 {
     std::lock_guard<std::mutex> guard(stateMutex);
-    auto *object = reinterpret_cast<ScObject *>(handle);
+    auto* object = reinterpret_cast<ScObject*>(handle);
     if (liveScHandles.count(object) == 0) {
         ++theWorld.badHandleUses;
         return nullptr;
@@ -65,18 +67,18 @@ ScObject *liveScObject(SC_HANDLE handle)
     return object;
 }
 
-SC_HANDLE newScHandle(bool isManager, const std::string &name)
+SC_HANDLE newScHandle(bool isManager, const std::string& name)
 {
     std::lock_guard<std::mutex> guard(stateMutex);
-    auto *object = new ScObject{isManager, name};
+    auto* object = new ScObject{isManager, name};
     liveScHandles.insert(object);
     return reinterpret_cast<SC_HANDLE>(object);
 }
 
-EventObject *liveEvent(HANDLE handle)
+EventObject* liveEvent(HANDLE handle)
 {
     std::lock_guard<std::mutex> guard(stateMutex);
-    for (auto &event : allEvents) {
+    for (auto& event : allEvents) {
         if (event.get() == handle && !event->closed) {
             return event.get();
         }
@@ -89,15 +91,23 @@ EventObject *liveEvent(HANDLE handle)
 
 namespace stub {
 
-World &world()
+World& world()
 {
     return theWorld;
 }
 
+void joinServiceThread()
+{
+    if (lingeringServiceThread.joinable()) {
+        lingeringServiceThread.join();
+    }
+}
+
 void reset()
 {
+    joinServiceThread();
     std::lock_guard<std::mutex> guard(stateMutex);
-    for (ScObject *object : liveScHandles) {
+    for (ScObject* object : liveScHandles) {
         delete object;
     }
     liveScHandles.clear();
@@ -116,7 +126,7 @@ int openScHandles()
 int openEvents()
 {
     std::lock_guard<std::mutex> guard(stateMutex);
-    return static_cast<int>(std::count_if(allEvents.begin(), allEvents.end(), [](auto &e) { return !e->closed; }));
+    return static_cast<int>(std::count_if(allEvents.begin(), allEvents.end(), [](auto& e) { return !e->closed; }));
 }
 
 std::vector<SERVICE_STATUS> reports()
@@ -144,7 +154,7 @@ bool waitForState(DWORD state, std::chrono::milliseconds bound)
     std::unique_lock<std::mutex> lock(stateMutex);
     return reportArrived.wait_for(lock, bound, [state] {
         return std::any_of(reportList.begin(), reportList.end(),
-                           [state](const SERVICE_STATUS &s) { return s.dwCurrentState == state; });
+                           [state](const SERVICE_STATUS& s) { return s.dwCurrentState == state; });
     });
 }
 
@@ -172,7 +182,7 @@ DWORD GetModuleFileNameA(HMODULE, LPSTR fileName, DWORD size)
     }
     // As on Windows XP and later: a path that does not fit is cut to
     // size - 1 characters and the whole size is returned.
-    const std::string &path = theWorld.modulePath;
+    const std::string& path = theWorld.modulePath;
     if (path.size() >= size) {
         memcpy(fileName, path.data(), size - 1);
         fileName[size - 1] = '\0';
@@ -188,20 +198,21 @@ HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, 
     if (failWith(theWorld.createEventError)) {
         return nullptr;
     }
-    // Only the unnamed, automatic-reset, non-signalled kind is modelled.
-    if (manualReset || initialState || name != nullptr) {
+    // Only unnamed events that start non-signalled are modelled.
+    if (initialState || name != nullptr) {
         lastError = 87;
         return nullptr;
     }
     std::lock_guard<std::mutex> guard(stateMutex);
     ++theWorld.eventsCreated;
     allEvents.push_back(std::make_unique<EventObject>());
+    allEvents.back()->manualReset = manualReset != FALSE;
     return allEvents.back().get();
 }
 
 BOOL SetEvent(HANDLE handle)
 {
-    EventObject *event = liveEvent(handle);
+    EventObject* event = liveEvent(handle);
     if (event == nullptr) {
         lastError = ERROR_INVALID_HANDLE;
         return FALSE;
@@ -214,7 +225,7 @@ BOOL SetEvent(HANDLE handle)
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD)
 {
-    EventObject *event = liveEvent(handle);
+    EventObject* event = liveEvent(handle);
     if (event == nullptr) {
         lastError = ERROR_INVALID_HANDLE;
         return WAIT_FAILED;
@@ -227,7 +238,7 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD)
 
 BOOL CloseHandle(HANDLE handle)
 {
-    EventObject *event = liveEvent(handle);
+    EventObject* event = liveEvent(handle);
     if (event == nullptr) {
         lastError = ERROR_INVALID_HANDLE;
         return FALSE;
@@ -239,28 +250,24 @@ BOOL CloseHandle(HANDLE handle)
 
 void InitializeCriticalSection(LPCRITICAL_SECTION section)
 {
-    section->lock = new std::recursive_mutex;
-    ++theWorld.lockBalance;
+    // Like the product, never deleted; kept reachable for leak checkers.
+    static std::vector<std::unique_ptr<std::recursive_mutex>> sections;
+    std::lock_guard<std::mutex> guard(stateMutex);
+    sections.push_back(std::make_unique<std::recursive_mutex>());
+    section->lock = sections.back().get();
 }
 
 void EnterCriticalSection(LPCRITICAL_SECTION section)
 {
-    static_cast<std::recursive_mutex *>(section->lock)->lock();
+    static_cast<std::recursive_mutex*>(section->lock)->lock();
 }
 
 void LeaveCriticalSection(LPCRITICAL_SECTION section)
 {
-    static_cast<std::recursive_mutex *>(section->lock)->unlock();
+    static_cast<std::recursive_mutex*>(section->lock)->unlock();
 }
 
-void DeleteCriticalSection(LPCRITICAL_SECTION section)
-{
-    delete static_cast<std::recursive_mutex *>(section->lock);
-    section->lock = nullptr;
-    --theWorld.lockBalance;
-}
-
-BOOL StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA *table)
+BOOL StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* table)
 {
     if (!theWorld.startedByScm) {
         lastError = ERROR_FAILED_SERVICE_CONTROLLER_CONNECT;
@@ -271,18 +278,25 @@ BOOL StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA *table)
 
     std::vector<std::string> arguments = theWorld.startParameters;
     arguments.insert(arguments.begin(), theWorld.dispatchedName);
-    std::vector<char *> argv;
-    for (std::string &argument : arguments) {
-        argv.push_back(argument.data());
-    }
-    argv.push_back(nullptr);
-
     LPSERVICE_MAIN_FUNCTIONA serviceMain = table[0].lpServiceProc;
-    std::thread serviceThread([&] { serviceMain(static_cast<DWORD>(arguments.size()), argv.data()); });
+    // The thread owns its arguments: it may outlive this call.
+    std::thread serviceThread([serviceMain, arguments]() mutable {
+        std::vector<char*> argv;
+        for (std::string& argument : arguments) {
+            argv.push_back(argument.data());
+        }
+        argv.push_back(nullptr);
+        serviceMain(static_cast<DWORD>(arguments.size()), argv.data());
+    });
     if (theWorld.scmDriver) {
         theWorld.scmDriver();
     } else if (stub::waitForState(SERVICE_RUNNING)) {
         stub::deliverControl(SERVICE_CONTROL_STOP);
+    }
+    if (theWorld.connectionBreaks) {
+        lingeringServiceThread = std::move(serviceThread);
+        lastError = ERROR_BROKEN_PIPE;
+        return FALSE;
     }
     serviceThread.join();
     return TRUE;
@@ -333,7 +347,7 @@ SC_HANDLE CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR displayNa
     theWorld.creates.push_back({serviceName, displayName, access, serviceType, startType, errorControl, binaryPath,
                                 loadOrderGroup != nullptr, tagId != nullptr, dependencies != nullptr,
                                 account != nullptr, password != nullptr});
-    ScObject *object = liveScObject(manager);
+    ScObject* object = liveScObject(manager);
     if (object == nullptr || !object->isManager) {
         lastError = ERROR_INVALID_HANDLE;
         return nullptr;
@@ -346,7 +360,7 @@ SC_HANDLE CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR displayNa
         lastError = ERROR_SERVICE_EXISTS;
         return nullptr;
     }
-    for (auto &entry : theWorld.services) {
+    for (auto& entry : theWorld.services) {
         if (lowerCase(entry.second.displayName) == lowerCase(displayName)) {
             lastError = ERROR_DUPLICATE_SERVICE_NAME;
             return nullptr;
@@ -360,7 +374,7 @@ SC_HANDLE OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD access)
 {
     theWorld.openedServiceNames.push_back(serviceName);
     theWorld.serviceAccess.push_back(access);
-    ScObject *object = liveScObject(manager);
+    ScObject* object = liveScObject(manager);
     if (object == nullptr || !object->isManager) {
         lastError = ERROR_INVALID_HANDLE;
         return nullptr;
@@ -377,7 +391,7 @@ SC_HANDLE OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD access)
 
 BOOL QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status)
 {
-    ScObject *object = liveScObject(service);
+    ScObject* object = liveScObject(service);
     if (object == nullptr || object->isManager) {
         lastError = ERROR_INVALID_HANDLE;
         return FALSE;
@@ -395,7 +409,7 @@ BOOL QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status)
 
 BOOL DeleteService(SC_HANDLE service)
 {
-    ScObject *object = liveScObject(service);
+    ScObject* object = liveScObject(service);
     if (object == nullptr || object->isManager) {
         lastError = ERROR_INVALID_HANDLE;
         return FALSE;
@@ -412,7 +426,7 @@ BOOL DeleteService(SC_HANDLE service)
 
 BOOL CloseServiceHandle(SC_HANDLE handle)
 {
-    ScObject *object = liveScObject(handle);
+    ScObject* object = liveScObject(handle);
     if (object == nullptr) {
         lastError = ERROR_INVALID_HANDLE;
         return FALSE;
