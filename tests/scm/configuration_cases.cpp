@@ -3,7 +3,7 @@
 #include "harness.h"
 
 // Installs with this configuration and tells whether anything happened.
-static void checkUnusable(const Folder &f, const std::string &content)
+static void checkUnusable(const Folder& f, const std::string& content)
 {
     writeConfig(f, content);
     runSvclaunch(f, "install");
@@ -45,8 +45,8 @@ SCM_CASE(BlanksPercentAndALoneCrAreKept)
 
 SCM_CASE(UnusableConfigurationsDoNothing)
 {
-    const char *const shapes[] = {"one line", "empty second line", "empty first line", "line too long"};
-    for (const char *shape : shapes) {
+    const char* const shapes[] = {"one line", "empty second line", "empty first line", "line too long"};
+    for (const char* shape : shapes) {
         Folder f = layOut(__func__, shape);
         std::string content = std::string(shape) == "one line"            ? f.name + "\r\n"
                               : std::string(shape) == "empty second line" ? f.name + "\r\n\r\ntarget.exe\r\n"

@@ -10,14 +10,14 @@ std::vector<std::string> servicesOfThisCase;
 
 void removeServicesOfThisCase()
 {
-    for (const std::string &name : servicesOfThisCase) {
+    for (const std::string& name : servicesOfThisCase) {
         forceRemove(name);
     }
 }
 
 std::string lowerCase(std::string text)
 {
-    for (char &c : text) {
+    for (char& c : text) {
         c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
     }
     return text;
@@ -25,7 +25,7 @@ std::string lowerCase(std::string text)
 
 size_t expectedLines;
 
-bool holdsExpectedLines(const std::string &content)
+bool holdsExpectedLines(const std::string& content)
 {
     size_t lines = 0;
     for (char c : content) {
@@ -38,11 +38,11 @@ bool holdsExpectedLines(const std::string &content)
 
 std::string suiteRoot()
 {
-    const char *root = getenv("SVCLAUNCH_TEST_ROOT");
+    const char* root = getenv("SVCLAUNCH_TEST_ROOT");
     return root != NULL && root[0] != '\0' ? root : "C:\\svclaunch-tests";
 }
 
-Folder layOut(const char *caseName, const std::string &subfolder)
+Folder layOut(const char* caseName, const std::string& subfolder)
 {
     Folder folder;
     folder.path = suiteRoot() + "\\" + caseName + (subfolder.empty() ? "" : "\\" + subfolder);
@@ -55,7 +55,7 @@ Folder layOut(const char *caseName, const std::string &subfolder)
     return folder;
 }
 
-void removeServiceAtCaseEnd(const std::string &name)
+void removeServiceAtCaseEnd(const std::string& name)
 {
     if (servicesOfThisCase.empty()) {
         atCaseEnd(removeServicesOfThisCase);
@@ -63,19 +63,19 @@ void removeServiceAtCaseEnd(const std::string &name)
     servicesOfThisCase.push_back(name);
 }
 
-bool placeTarget(const Folder &folder, const std::string &relativePath)
+bool placeTarget(const Folder& folder, const std::string& relativePath)
 {
     std::string path = folder.path + "\\" + relativePath;
     makeDirectories(path.substr(0, path.rfind('\\')));
     return CHECK(copyFile(folderOfThisProgram() + "\\recording_target.exe", path));
 }
 
-bool writeConfig(const Folder &folder, const std::string &content)
+bool writeConfig(const Folder& folder, const std::string& content)
 {
     return CHECK(writeFile(folder.path + "\\service.cnf", content));
 }
 
-void runCommandLine(const std::string &commandLine)
+void runCommandLine(const std::string& commandLine)
 {
     RunResult result = runProgram(commandLine);
     CHECK(result.finished);
@@ -83,27 +83,27 @@ void runCommandLine(const std::string &commandLine)
     CHECK_EQ(result.output, "");
 }
 
-void runSvclaunch(const Folder &folder, const std::string &arguments)
+void runSvclaunch(const Folder& folder, const std::string& arguments)
 {
     runCommandLine(folder.exe + (arguments.empty() ? "" : " " + arguments));
 }
 
-std::string logOf(const Folder &folder)
+std::string logOf(const Folder& folder)
 {
     return readFile(folder.path + "\\service.log");
 }
 
-bool startRunning(const std::string &name)
+bool startRunning(const std::string& name)
 {
     return CHECK_EQ(startService(name), 0ul) && CHECK(waitForState(name, SERVICE_RUNNING));
 }
 
-bool stopStopped(const std::string &name)
+bool stopStopped(const std::string& name)
 {
     return CHECK_EQ(controlService(name, SERVICE_CONTROL_STOP), 0ul) && CHECK(waitForState(name, SERVICE_STOPPED));
 }
 
-void checkLaunches(const std::string &targetFolder, const std::vector<std::string> &parameters)
+void checkLaunches(const std::string& targetFolder, const std::vector<std::string>& parameters)
 {
     expectedLines = parameters.size();
     std::string received = waitForFile(targetFolder + "\\received.txt", holdsExpectedLines);
@@ -120,10 +120,10 @@ void checkLaunches(const std::string &targetFolder, const std::vector<std::strin
     }
     std::string want;
     std::string got;
-    for (const std::string &p : parameters) {
+    for (const std::string& p : parameters) {
         want += p + ";";
     }
-    for (const std::string &p : seen) {
+    for (const std::string& p : seen) {
         got += p + ";";
     }
     CHECK_EQ(got, want);

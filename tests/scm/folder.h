@@ -18,29 +18,29 @@ struct Folder {
 
 // Makes the case's folder, root\caseName\subfolder, with svclaunch.exe in it.
 // The service is removed when the case ends, whatever happened.
-Folder layOut(const char *caseName, const std::string &subfolder = "");
+Folder layOut(const char* caseName, const std::string& subfolder = "");
 std::string suiteRoot();
-void removeServiceAtCaseEnd(const std::string &name);
+void removeServiceAtCaseEnd(const std::string& name);
 
 // Copies the recording target to relativePath inside the folder.
-bool placeTarget(const Folder &folder, const std::string &relativePath = "target.exe");
-bool writeConfig(const Folder &folder, const std::string &content);
+bool placeTarget(const Folder& folder, const std::string& relativePath = "target.exe");
+bool writeConfig(const Folder& folder, const std::string& content);
 
 // Runs svclaunch.exe by its full path with the given arguments; checks that
 // it ended, printed nothing and returned 0.
-void runSvclaunch(const Folder &folder, const std::string &arguments);
+void runSvclaunch(const Folder& folder, const std::string& arguments);
 // Runs svclaunch.exe with one command line as typed.
-void runCommandLine(const std::string &commandLine);
+void runCommandLine(const std::string& commandLine);
 
-std::string logOf(const Folder &folder);
+std::string logOf(const Folder& folder);
 
 // Starts the service and waits for RUNNING; stops it and waits for STOPPED.
-bool startRunning(const std::string &name);
-bool stopStopped(const std::string &name);
+bool startRunning(const std::string& name);
+bool stopStopped(const std::string& name);
 
 // Waits until the target's received.txt beside it holds count launches and
 // checks that they carried these parameters, in this order, each started in
 // the service's current directory (the Windows or system folder).
-void checkLaunches(const std::string &targetFolder, const std::vector<std::string> &parameters);
+void checkLaunches(const std::string& targetFolder, const std::vector<std::string>& parameters);
 
 #endif

@@ -7,11 +7,11 @@
 namespace {
 
 struct Case {
-    const char *name;
+    const char* name;
     CaseFunction function;
 };
 
-std::vector<Case> &cases()
+std::vector<Case>& cases()
 {
     static std::vector<Case> all;
     return all;
@@ -25,12 +25,12 @@ std::vector<void (*)()> cleanups;
 // The clean-up of leftovers between runs, defined beside the SCM helpers.
 void removeLeftovers();
 
-CaseRegistration::CaseRegistration(const char *name, CaseFunction function)
+CaseRegistration::CaseRegistration(const char* name, CaseFunction function)
 {
     cases().push_back({name, function});
 }
 
-void recordFailure(const char *file, int line, const std::string &message)
+void recordFailure(const char* file, int line, const std::string& message)
 {
     ++failures;
     printf("%s:%d: %s\n", file, line, message.c_str());
@@ -42,7 +42,7 @@ bool caseFailed()
     return failures != 0;
 }
 
-std::string visible(const std::string &text)
+std::string visible(const std::string& text)
 {
     std::string out;
     for (unsigned char c : text) {
@@ -61,7 +61,7 @@ std::string visible(const std::string &text)
     return out;
 }
 
-bool checkEqual(const char *file, int line, const char *what, const std::string &actual, const std::string &expected)
+bool checkEqual(const char* file, int line, const char* what, const std::string& actual, const std::string& expected)
 {
     if (actual == expected) {
         return true;
@@ -71,7 +71,7 @@ bool checkEqual(const char *file, int line, const char *what, const std::string 
     return false;
 }
 
-bool checkEqual(const char *file, int line, const char *what, unsigned long actual, unsigned long expected)
+bool checkEqual(const char* file, int line, const char* what, unsigned long actual, unsigned long expected)
 {
     if (actual == expected) {
         return true;
@@ -88,10 +88,10 @@ void atCaseEnd(void (*cleanup)())
 
 // "scm_tests --list" names every case; "scm_tests NAME" runs one;
 // "scm_tests --cleanup" removes whatever earlier runs left registered.
-int main(int argc, char *argv[])
+int main(int argc, char* argv[])
 {
     if (argc == 2 && strcmp(argv[1], "--list") == 0) {
-        for (const Case &c : cases()) {
+        for (const Case& c : cases()) {
             printf("%s\n", c.name);
         }
         return 0;
@@ -100,7 +100,7 @@ int main(int argc, char *argv[])
         removeLeftovers();
         return 0;
     }
-    for (const Case &c : cases()) {
+    for (const Case& c : cases()) {
         if (argc == 2 && strcmp(argv[1], c.name) == 0) {
             c.function();
             for (auto it = cleanups.rbegin(); it != cleanups.rend(); ++it) {

@@ -9,7 +9,7 @@
 typedef void (*CaseFunction)();
 
 struct CaseRegistration {
-    CaseRegistration(const char *name, CaseFunction function);
+    CaseRegistration(const char* name, CaseFunction function);
 };
 
 #define SCM_CASE(name)                                                                                                 \
@@ -17,12 +17,15 @@ struct CaseRegistration {
     static CaseRegistration name##Registration(#name, name);                                                           \
     static void name()
 
+// A case that runs only when named ("scm_tests NAME"), never in the suite.
+#define SCM_MANUAL_CASE(name) SCM_CASE(name)
+
 // Records a failure with where it happened; the case goes on.
-void recordFailure(const char *file, int line, const std::string &message);
+void recordFailure(const char* file, int line, const std::string& message);
 bool caseFailed();
 
 // Shows control characters, so that a CR LF difference can be seen.
-std::string visible(const std::string &text);
+std::string visible(const std::string& text);
 
 #define CHECK(condition)                                                                                               \
     ((condition) ? true : (recordFailure(__FILE__, __LINE__, "CHECK(" #condition ") failed"), false))
@@ -37,8 +40,8 @@ std::string visible(const std::string &text);
         }                                                                                                              \
     } while (0)
 
-bool checkEqual(const char *file, int line, const char *what, const std::string &actual, const std::string &expected);
-bool checkEqual(const char *file, int line, const char *what, unsigned long actual, unsigned long expected);
+bool checkEqual(const char* file, int line, const char* what, const std::string& actual, const std::string& expected);
+bool checkEqual(const char* file, int line, const char* what, unsigned long actual, unsigned long expected);
 
 // Clean-up that runs after the case, failed or not.
 void atCaseEnd(void (*cleanup)());

@@ -17,13 +17,13 @@ struct ScHandle {
             CloseServiceHandle(handle);
         }
     }
-    ScHandle(const ScHandle &) = delete;
-    ScHandle &operator=(const ScHandle &) = delete;
+    ScHandle(const ScHandle&) = delete;
+    ScHandle& operator=(const ScHandle&) = delete;
 };
 
 } // namespace
 
-std::string readFile(const std::string &path)
+std::string readFile(const std::string& path)
 {
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
@@ -40,12 +40,12 @@ std::string readFile(const std::string &path)
     return content;
 }
 
-bool fileExists(const std::string &path)
+bool fileExists(const std::string& path)
 {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-bool writeFile(const std::string &path, const std::string &content)
+bool writeFile(const std::string& path, const std::string& content)
 {
     HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) {
@@ -57,12 +57,12 @@ bool writeFile(const std::string &path, const std::string &content)
     return ok && written == content.size();
 }
 
-bool copyFile(const std::string &from, const std::string &to)
+bool copyFile(const std::string& from, const std::string& to)
 {
     return CopyFileA(from.c_str(), to.c_str(), FALSE) != 0;
 }
 
-bool makeDirectories(const std::string &path)
+bool makeDirectories(const std::string& path)
 {
     for (size_t i = 3; i <= path.size(); ++i) {
         if (i == path.size() || path[i] == '\\') {
@@ -75,7 +75,7 @@ bool makeDirectories(const std::string &path)
     return true;
 }
 
-void removeTree(const std::string &path)
+void removeTree(const std::string& path)
 {
     WIN32_FIND_DATAA entry;
     HANDLE search = FindFirstFileA((path + "\\*").c_str(), &entry);
@@ -120,7 +120,7 @@ std::string systemDirectory()
     return std::string(path, length);
 }
 
-std::string waitForFile(const std::string &path, bool (*done)(const std::string &))
+std::string waitForFile(const std::string& path, bool (*done)(const std::string&))
 {
     DWORD start = GetTickCount();
     std::string content = readFile(path);
@@ -131,7 +131,7 @@ std::string waitForFile(const std::string &path, bool (*done)(const std::string 
     return content;
 }
 
-RunResult runProgram(const std::string &commandLine)
+RunResult runProgram(const std::string& commandLine)
 {
     RunResult result = {false, 0, ""};
     char tempFolder[MAX_PATH];
@@ -171,7 +171,38 @@ RunResult runProgram(const std::string &commandLine)
     return result;
 }
 
-DWORD openServiceError(const std::string &name)
+HANDLE spawnProgram(const std::string& commandLine)
+{
+    STARTUPINFOA startup;
+    ZeroMemory(&startup, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    std::vector<char> line(commandLine.begin(), commandLine.end());
+    line.push_back('\0');
+    if (!CreateProcessA(NULL, line.data(), NULL, NULL, FALSE, DETACHED_PROCESS, NULL, NULL, &startup, &process)) {
+        return NULL;
+    }
+    CloseHandle(process.hThread);
+    return process.hProcess;
+}
+
+size_t waitForAll(const std::vector<HANDLE>& processes)
+{
+    DWORD start = GetTickCount();
+    size_t succeeded = 0;
+    for (HANDLE process : processes) {
+        DWORD spent = GetTickCount() - start;
+        DWORD exitCode = 1;
+        if (WaitForSingleObject(process, spent < waitBoundMs ? waitBoundMs - spent : 0) == WAIT_OBJECT_0 &&
+            GetExitCodeProcess(process, &exitCode) && exitCode == 0) {
+            ++succeeded;
+        }
+        CloseHandle(process);
+    }
+    return succeeded;
+}
+
+DWORD openServiceError(const std::string& name)
 {
     ScHandle manager(OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT));
     if (manager.handle == NULL) {
@@ -181,7 +212,7 @@ DWORD openServiceError(const std::string &name)
     return service.handle == NULL ? GetLastError() : 0;
 }
 
-DWORD serviceState(const std::string &name)
+DWORD serviceState(const std::string& name)
 {
     ScHandle manager(OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT));
     ScHandle service(manager.handle ? OpenServiceA(manager.handle, name.c_str(), SERVICE_QUERY_STATUS) : NULL);
@@ -192,7 +223,7 @@ DWORD serviceState(const std::string &name)
     return status.dwCurrentState;
 }
 
-DWORD startService(const std::string &name)
+DWORD startService(const std::string& name)
 {
     ScHandle manager(OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT));
     ScHandle service(manager.handle ? OpenServiceA(manager.handle, name.c_str(), SERVICE_START) : NULL);
@@ -202,7 +233,7 @@ DWORD startService(const std::string &name)
     return StartServiceA(service.handle, 0, NULL) ? 0 : GetLastError();
 }
 
-DWORD controlService(const std::string &name, DWORD control, SERVICE_STATUS *status)
+DWORD controlService(const std::string& name, DWORD control, SERVICE_STATUS* status)
 {
     ScHandle manager(OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT));
     DWORD access = SERVICE_STOP | SERVICE_INTERROGATE | SERVICE_PAUSE_CONTINUE | SERVICE_USER_DEFINED_CONTROL;
@@ -214,7 +245,7 @@ DWORD controlService(const std::string &name, DWORD control, SERVICE_STATUS *sta
     return ControlService(service.handle, control, status ? status : &ignored) ? 0 : GetLastError();
 }
 
-bool waitForState(const std::string &name, DWORD state)
+bool waitForState(const std::string& name, DWORD state)
 {
     DWORD start = GetTickCount();
     while (serviceState(name) != state) {
@@ -226,7 +257,7 @@ bool waitForState(const std::string &name, DWORD state)
     return true;
 }
 
-DWORD createOtherService(const std::string &name, const std::string &displayName, const std::string &binaryPath)
+DWORD createOtherService(const std::string& name, const std::string& displayName, const std::string& binaryPath)
 {
     ScHandle manager(OpenSCManagerA(NULL, NULL, SC_MANAGER_CREATE_SERVICE));
     if (manager.handle == NULL) {
@@ -238,7 +269,7 @@ DWORD createOtherService(const std::string &name, const std::string &displayName
     return service.handle == NULL ? GetLastError() : 0;
 }
 
-void forceRemove(const std::string &name)
+void forceRemove(const std::string& name)
 {
     DWORD state = serviceState(name);
     if (state != 0 && state != SERVICE_STOPPED) {
@@ -265,7 +296,7 @@ void removeLeftovers()
     DWORD count = 0;
     DWORD resume = 0;
     std::vector<std::string> names;
-    auto *entries = reinterpret_cast<ENUM_SERVICE_STATUSA *>(buffer.data());
+    auto* entries = reinterpret_cast<ENUM_SERVICE_STATUSA*>(buffer.data());
     if (EnumServicesStatusA(manager.handle, SERVICE_WIN32, SERVICE_STATE_ALL, entries,
                             static_cast<DWORD>(buffer.size()), &needed, &count, &resume)) {
         for (DWORD i = 0; i < count; ++i) {
@@ -275,13 +306,13 @@ void removeLeftovers()
             }
         }
     }
-    for (const std::string &name : names) {
+    for (const std::string& name : names) {
         printf("removing leftover service %s\n", name.c_str());
         forceRemove(name);
     }
 }
 
-std::string registryString(const std::string &service, const char *value)
+std::string registryString(const std::string& service, const char* value)
 {
     HKEY key;
     std::string path = "System\\CurrentControlSet\\Services\\" + service;
@@ -291,7 +322,7 @@ std::string registryString(const std::string &service, const char *value)
     char data[2048];
     DWORD size = sizeof data - 1;
     DWORD type = 0;
-    LONG error = RegQueryValueExA(key, value, NULL, &type, reinterpret_cast<BYTE *>(data), &size);
+    LONG error = RegQueryValueExA(key, value, NULL, &type, reinterpret_cast<BYTE*>(data), &size);
     RegCloseKey(key);
     if (error != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) {
         return "(no string)";
@@ -300,7 +331,7 @@ std::string registryString(const std::string &service, const char *value)
     return data;
 }
 
-DWORD registryDword(const std::string &service, const char *value)
+DWORD registryDword(const std::string& service, const char* value)
 {
     HKEY key;
     std::string path = "System\\CurrentControlSet\\Services\\" + service;
@@ -310,7 +341,7 @@ DWORD registryDword(const std::string &service, const char *value)
     DWORD data = 0;
     DWORD size = sizeof data;
     DWORD type = 0;
-    LONG error = RegQueryValueExA(key, value, NULL, &type, reinterpret_cast<BYTE *>(&data), &size);
+    LONG error = RegQueryValueExA(key, value, NULL, &type, reinterpret_cast<BYTE*>(&data), &size);
     RegCloseKey(key);
     return error == ERROR_SUCCESS && type == REG_DWORD ? data : 0xFFFFFFFF;
 }

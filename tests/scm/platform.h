@@ -7,23 +7,24 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 const DWORD waitBoundMs = 20000;
 
 // Files and folders.
-std::string readFile(const std::string &path); // "" when missing
-bool fileExists(const std::string &path);
-bool writeFile(const std::string &path, const std::string &content);
-bool copyFile(const std::string &from, const std::string &to);
-bool makeDirectories(const std::string &path);
-void removeTree(const std::string &path);
+std::string readFile(const std::string& path); // "" when missing
+bool fileExists(const std::string& path);
+bool writeFile(const std::string& path, const std::string& content);
+bool copyFile(const std::string& from, const std::string& to);
+bool makeDirectories(const std::string& path);
+void removeTree(const std::string& path);
 std::string folderOfThisProgram();
 std::string windowsDirectory();
 std::string systemDirectory();
 
 // Waits until the file's content satisfies done, at most waitBoundMs, and
 // returns the content last read.
-std::string waitForFile(const std::string &path, bool (*done)(const std::string &));
+std::string waitForFile(const std::string& path, bool (*done)(const std::string&));
 
 // A child process run to its end, stdout and stderr caught together.
 struct RunResult {
@@ -31,19 +32,25 @@ struct RunResult {
     DWORD exitCode;
     std::string output;
 };
-RunResult runProgram(const std::string &commandLine);
+RunResult runProgram(const std::string& commandLine);
+
+// Starts a child without waiting; its output goes nowhere. NULL on failure.
+HANDLE spawnProgram(const std::string& commandLine);
+// Waits for every process, at most waitBoundMs in all, and closes the
+// handles. Returns how many ended with exit code 0.
+size_t waitForAll(const std::vector<HANDLE>& processes);
 
 // The service database. Calls return 0 or the Windows error code.
-DWORD serviceState(const std::string &name); // 0 when the service cannot be opened
-DWORD openServiceError(const std::string &name);
-DWORD startService(const std::string &name);
-DWORD controlService(const std::string &name, DWORD control, SERVICE_STATUS *status = NULL);
-bool waitForState(const std::string &name, DWORD state);
-DWORD createOtherService(const std::string &name, const std::string &displayName, const std::string &binaryPath);
-void forceRemove(const std::string &name); // stops if need be, then deletes
+DWORD serviceState(const std::string& name); // 0 when the service cannot be opened
+DWORD openServiceError(const std::string& name);
+DWORD startService(const std::string& name);
+DWORD controlService(const std::string& name, DWORD control, SERVICE_STATUS* status = NULL);
+bool waitForState(const std::string& name, DWORD state);
+DWORD createOtherService(const std::string& name, const std::string& displayName, const std::string& binaryPath);
+void forceRemove(const std::string& name); // stops if need be, then deletes
 
 // Values under HKLM\System\CurrentControlSet\Services\NAME.
-std::string registryString(const std::string &service, const char *value);
-DWORD registryDword(const std::string &service, const char *value);
+std::string registryString(const std::string& service, const char* value);
+DWORD registryDword(const std::string& service, const char* value);
 
 #endif
