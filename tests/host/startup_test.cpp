@@ -165,20 +165,47 @@ TEST_F(StartupTest, Argv0MustFitItsBuffer)
     EXPECT_FALSE(anyModeRan());
 }
 
+TEST_F(StartupTest, Argv0AroundTheWindowsPathLimitIsTakenWhole)
+{
+    writeConfig("Svc", "target.exe");
+    for (size_t length : {259u, 260u, 261u}) {
+        stub::reset();
+        std::string argv0 = "box\\" + std::string(length - 4, 'x');
+        ASSERT_EQ(argv0.size(), length);
+        run({argv0});
+        EXPECT_EQ(world().dispatchedName, "Svc") << length;
+    }
+}
+
 TEST_F(StartupTest, ConfigurationPathMustFitItsBuffer)
 {
-    std::string fits = longDirectory(1011); // + "\service.cnf" = 1023 characters
-    writeFile(fits + "\\service.cnf", "Svc\nt.exe\n");
-    run({fits + "\\x.exe"});
-    EXPECT_EQ(world().dispatchedName, "Svc");
-    EXPECT_TRUE(fileExists(fits + "\\service.log"));
+    for (size_t length : {1022u, 1023u, 1024u}) {
+        SCOPED_TRACE(length);
+        stub::reset();
+        std::string directory = longDirectory(length - 12); // + "\service.cnf"
+        writeFile(directory + "\\service.cnf", "Svc\nt.exe\n");
+        run({directory + "\\x.exe"});
+        bool fits = length <= 1023;
+        EXPECT_EQ(anyModeRan(), fits);
+        EXPECT_EQ(fileExists(directory + "\\service.log"), fits);
+    }
+}
 
-    stub::reset();
-    std::string tooLong = longDirectory(1012);
-    writeFile(tooLong + "\\service.cnf", "Svc\nt.exe\n");
-    run({tooLong + "\\x.exe"});
-    EXPECT_FALSE(anyModeRan());
-    EXPECT_FALSE(fileExists(tooLong + "\\service.log"));
+TEST_F(StartupTest, ProgramPathsThatNoLongerFitA1024ByteMessageAreLoggedWhole)
+{
+    std::string directory = longDirectory(1000);
+    for (size_t length : {1016u, 1017u, 1018u}) {
+        SCOPED_TRACE(length);
+        stub::reset();
+        std::string target(length - 1001, 't');
+        writeFile(directory + "\\service.cnf", "Svc\n" + target + "\n");
+        writeFile(directory + "\\service.log", "");
+        run({directory + "\\x.exe"});
+        std::string programPath = directory + "\\" + target;
+        ASSERT_EQ(programPath.size(), length);
+        EXPECT_EQ(readFile(directory + "\\service.log"),
+                  "Svc Created this file\nstart: " + programPath + "\nstop: " + programPath + "\n");
+    }
 }
 
 TEST_F(StartupTest, ProgramPathIsKeptWholeUpTo1023CharactersAndRefusedBeyond)

@@ -1,0 +1,119 @@
+// Fuzzes start-up: arbitrary service.cnf content, argv[0] and verb, run
+// through the real entry point and whichever mode it chooses, on the Win32
+// stand-in whose SCM answers are fuzzed too.
+#include "stub_world.h"
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+int svclaunchMain(int argc, char* argv[]);
+
+namespace {
+
+const size_t argv0Max = 40000;
+
+// The folder the product will take from argv0; only the parts of that rule
+// that decide where this harness puts the configuration file.
+std::string directoryOf(const std::string& argv0)
+{
+    for (size_t i = argv0.size(); i-- > 2;) {
+        if (argv0[i] == '\\') {
+            return argv0.substr(0, i);
+        }
+    }
+    return argv0;
+}
+
+// A name this machine can hold as one file in the current folder.
+bool isPlainFileName(const std::string& name)
+{
+    return !name.empty() && name.size() < 250 && name.find('/') == std::string::npos &&
+           name.find('\0') == std::string::npos;
+}
+
+DWORD fuzzedError(FuzzedDataProvider& data)
+{
+    static const DWORD codes[] = {0, 0, 0, 5, 6, 1060, 1072, 1073, 1078, 87};
+    return codes[data.ConsumeIntegralInRange<size_t>(0, sizeof codes / sizeof codes[0] - 1)];
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    char pattern[] = "/tmp/svclaunch-fuzz-XXXXXX";
+    if (mkdtemp(pattern) == nullptr || chdir(pattern) != 0) {
+        abort();
+    }
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
+{
+    FuzzedDataProvider data(bytes, size);
+    stub::reset();
+    stub::World& world = stub::world();
+    world.openManagerError = fuzzedError(data);
+    world.createServiceError = fuzzedError(data);
+    world.openServiceError = fuzzedError(data);
+    world.deleteServiceError = fuzzedError(data);
+    world.registerHandlerError = data.ConsumeBool() ? 0 : 6;
+    world.startedByScm = data.ConsumeBool();
+    world.connectionBreaks = data.ConsumeBool();
+    // The SCM's part: stop the service once it runs, or, when its connection
+    // breaks, nothing at all. A service that cannot register never runs.
+    bool waitsToStop = world.registerHandlerError == 0 && !world.connectionBreaks;
+    world.scmDriver = [waitsToStop] {
+        if (waitsToStop && stub::waitForState(SERVICE_RUNNING)) {
+            stub::deliverControl(SERVICE_CONTROL_STOP);
+        }
+    };
+    if (data.ConsumeBool()) {
+        world.services["svc"] = {"Svc", "\"C:\\svc.exe\"", data.ConsumeBool() ? SERVICE_STOPPED : SERVICE_RUNNING};
+    }
+    world.modulePath = data.ConsumeRandomLengthString(300);
+
+    static const char* const verbs[] = {"install", "REMOVE", "Install", "remove", "start", ""};
+    std::string verb = verbs[data.ConsumeIntegralInRange<size_t>(0, 5)];
+    std::string argv0 = data.ConsumeRandomLengthString(argv0Max);
+    if (data.ConsumeBool()) {
+        argv0 = "box\\" + argv0;
+    }
+    argv0 = argv0.c_str(); // a command line argument ends at its first NUL
+    std::string configuration = data.ConsumeRemainingBytesAsString();
+
+    std::string directory = directoryOf(argv0);
+    std::string configFile = directory + "\\service.cnf";
+    std::string logFile = directory + "\\service.log";
+    bool placed = isPlainFileName(configFile);
+    if (placed) {
+        FILE* file = fopen(configFile.c_str(), "wb");
+        if (file == nullptr) {
+            return 0;
+        }
+        fwrite(configuration.data(), 1, configuration.size(), file);
+        fclose(file);
+    }
+
+    std::vector<char*> argv{argv0.data()};
+    if (!verb.empty()) {
+        argv.push_back(verb.data());
+    }
+    argv.push_back(nullptr);
+    if (svclaunchMain(static_cast<int>(argv.size() - 1), argv.data()) != 0) {
+        abort();
+    }
+    if (stub::openScHandles() != 0 || world.badHandleUses != 0) {
+        abort(); // a handle left open or used after closing
+    }
+    if (placed) {
+        remove(configFile.c_str());
+        remove(logFile.c_str());
+    }
+    return 0;
+}
