@@ -22,7 +22,6 @@ static SERVICE_STATUS currentStatus;
 static SERVICE_STATUS_HANDLE statusHandle;
 static HANDLE stopEvent;    // exists while the service runs and waits for a stop
 static bool connectionLost; // the dispatcher returned while the service may run
-static bool serviceStarted; // serviceMain was entered
 static HANDLE serviceEnded; // set when serviceMain returns
 static CRITICAL_SECTION statusLock;
 
@@ -144,9 +143,6 @@ static void runService()
 // Start parameters are ignored.
 static VOID WINAPI serviceMain(DWORD, LPSTR*)
 {
-    EnterCriticalSection(&statusLock);
-    serviceStarted = true;
-    LeaveCriticalSection(&statusLock);
     runService();
     if (serviceEnded != NULL) {
         SetEvent(serviceEnded);
@@ -169,19 +165,20 @@ void runDispatcher()
     InitializeCriticalSection(&statusLock);
     stopEvent = NULL;
     connectionLost = false;
-    serviceStarted = false;
     serviceEnded = CreateEventA(NULL, TRUE, FALSE, NULL);
-    StartServiceCtrlDispatcherA(serviceTable);
+    bool neverConnected =
+        !StartServiceCtrlDispatcherA(serviceTable) && GetLastError() == ERROR_FAILED_SERVICE_CONTROLLER_CONNECT;
 
     EnterCriticalSection(&statusLock);
     connectionLost = true;
     requestStop();
-    bool started = serviceStarted;
     LeaveCriticalSection(&statusLock);
     if (serviceEnded == NULL) {
         return;
     }
-    if (!started || WaitForSingleObject(serviceEnded, serviceEndBoundMs) == WAIT_OBJECT_0) {
+    // A service thread may have been started and not yet have entered
+    // serviceMain; the event stays open for it unless it has finished.
+    if (neverConnected || WaitForSingleObject(serviceEnded, serviceEndBoundMs) == WAIT_OBJECT_0) {
         CloseHandle(serviceEnded);
     }
 }

@@ -65,6 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
     world.registerHandlerError = data.ConsumeBool() ? 0 : 6;
     world.startedByScm = data.ConsumeBool();
     world.connectionBreaks = data.ConsumeBool();
+    world.serviceStartsLate = world.connectionBreaks && data.ConsumeBool();
     // The SCM's part: stop the service once it runs, or, when its connection
     // breaks, nothing at all. A service that cannot register never runs.
     bool waitsToStop = world.registerHandlerError == 0 && !world.connectionBreaks;
@@ -108,6 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
     if (svclaunchMain(static_cast<int>(argv.size() - 1), argv.data()) != 0) {
         abort();
     }
+    stub::joinServiceThread(); // a service thread left behind by a broken connection
     if (stub::openScHandles() != 0 || world.badHandleUses != 0) {
         abort(); // a handle left open or used after closing
     }

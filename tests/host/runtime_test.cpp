@@ -236,6 +236,20 @@ TEST_F(RuntimeTest, LostConnectionToTheScmStopsTheServiceTheOrdinaryWay)
     stub::joinServiceThread();
 }
 
+// Found by the fuzzer: the dispatcher returned before the service thread it
+// had started entered serviceMain, and the late thread then used a closed
+// event.
+TEST_F(RuntimeTest, LostConnectionBeforeTheServiceThreadBeginsStillRunsAndStopsIt)
+{
+    world().connectionBreaks = true;
+    world().serviceStartsLate = true;
+    runService([] {});
+
+    EXPECT_EQ(shown(), (std::vector<Shown>{startPending, running, stopPending, stopPending, stopped}));
+    EXPECT_EQ(launchParameters(), (std::vector<std::string>{"start", "close"}));
+    stub::joinServiceThread();
+}
+
 TEST_F(RuntimeTest, LostConnectionBeforeRunningStillClosesWhatWasStarted)
 {
     world().connectionBreaks = true;

@@ -50,6 +50,7 @@ struct World {
     std::vector<std::string> startParameters;
     std::function<void()> scmDriver; // runs on the dispatcher's thread
     bool connectionBreaks = false;   // the dispatcher returns after the driver, the service still running
+    bool serviceStartsLate = false;  // serviceMain is entered only after the dispatcher has returned
     DWORD registerHandlerError = 0;
     DWORD createEventError = 0;
 

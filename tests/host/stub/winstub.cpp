@@ -5,6 +5,7 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <ctype.h>
 #include <memory>
@@ -280,7 +281,13 @@ BOOL StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* table)
     arguments.insert(arguments.begin(), theWorld.dispatchedName);
     LPSERVICE_MAIN_FUNCTIONA serviceMain = table[0].lpServiceProc;
     // The thread owns its arguments: it may outlive this call.
-    std::thread serviceThread([serviceMain, arguments]() mutable {
+    static std::atomic<bool> dispatcherReturned;
+    dispatcherReturned = false;
+    bool startsLate = theWorld.serviceStartsLate;
+    std::thread serviceThread([serviceMain, arguments, startsLate]() mutable {
+        while (startsLate && !dispatcherReturned) {
+            std::this_thread::yield();
+        }
         std::vector<char*> argv;
         for (std::string& argument : arguments) {
             argv.push_back(argument.data());
@@ -296,6 +303,7 @@ BOOL StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* table)
     if (theWorld.connectionBreaks) {
         lingeringServiceThread = std::move(serviceThread);
         lastError = ERROR_BROKEN_PIPE;
+        dispatcherReturned = true;
         return FALSE;
     }
     serviceThread.join();
