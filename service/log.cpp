@@ -12,6 +12,9 @@ void writeLog(const char* message)
     if (log == NULL) {
         return;
     }
-    fprintf(log, "%s\n", message);
+    // The message is written as it is, never used as a format; both parts
+    // go out together when the file is closed.
+    fputs(message, log);
+    fputc('\n', log);
     fclose(log);
 }

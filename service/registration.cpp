@@ -2,8 +2,6 @@
 #include "svclaunch.h"
 #include "text.h"
 
-#include <stdio.h>
-
 // Size of the buffer that receives the executable's own path.
 const DWORD modulePathSize = 261;
 
@@ -46,9 +44,13 @@ void installService()
             if (error == ERROR_SERVICE_EXISTS) {
                 writeLog("Already Exists");
             } else {
+                // The text ends in its own line feed, so an empty line follows it.
+                char code[12];
                 char buf[configValueSize];
-                snprintf(buf, sizeof buf, "Was not Installed Successfully. Error Code %d\n", static_cast<int>(error));
-                writeLog(buf);
+                if (formatDecimal(code, sizeof code, static_cast<int>(error)) &&
+                    joinText(buf, sizeof buf, "Was not Installed Successfully. Error Code ", code, "\n")) {
+                    writeLog(buf);
+                }
             }
         }
     }

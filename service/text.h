@@ -9,4 +9,8 @@
 // text would not fit: a value is refused, never cut.
 bool joinText(char* out, size_t size, const char* first, const char* second = "", const char* third = "");
 
+// Writes value in decimal, with a minus sign when negative, into out (size
+// bytes, terminator included); false, leaving out empty, when it does not fit.
+bool formatDecimal(char* out, size_t size, int value);
+
 #endif

@@ -65,13 +65,13 @@ TEST_F(RegistrationTest, InstallRefusedForAnotherReasonLogsTheCodeAndAnEmptyLine
 
     world().services.clear();
     writeFile(logFile, "");
-    for (DWORD code : {ERROR_ACCESS_DENIED, DWORD{1057}, DWORD{1069}}) {
+    for (DWORD code : {ERROR_ACCESS_DENIED, DWORD{1057}, DWORD{0x80070005}}) {
         world().createServiceError = code;
         runVerb("install");
     }
     EXPECT_EQ(log(), "Was not Installed Successfully. Error Code 5\n\n"
                      "Was not Installed Successfully. Error Code 1057\n\n"
-                     "Was not Installed Successfully. Error Code 1069\n\n");
+                     "Was not Installed Successfully. Error Code -2147024891\n\n"); // as a signed 32-bit value
     EXPECT_EQ(world().closedHandles, (std::vector<std::string>{"manager", "manager", "manager", "manager"}));
 }
 
