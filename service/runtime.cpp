@@ -3,8 +3,6 @@
 #include "svclaunch.h"
 #include "text.h"
 
-#include <shellapi.h>
-
 // Room for the longest message: a whole programPath behind its prefix.
 const DWORD logMessageSize = configValueSize + 32;
 
@@ -41,11 +39,33 @@ static void setState(DWORD state, DWORD controlsAccepted)
     LeaveCriticalSection(&statusLock);
 }
 
+typedef HINSTANCE(WINAPI* ShellExecuteAFunction)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT);
+
+// ShellExecuteA, loaded by the service thread at its first launch.
+static ShellExecuteAFunction shellExecuteFunction;
+
+// ShellExecuteA, from shell32 loaded at the first launch rather than with the
+// executable: shell32 brings a dozen DLLs along, and neither reaching
+// RUNNING nor install and remove need them. NULL while shell32 cannot be had.
+static ShellExecuteAFunction shellExecute()
+{
+    if (shellExecuteFunction == NULL) {
+        HMODULE shell = LoadLibraryA("shell32.dll");
+        FARPROC address = shell != NULL ? GetProcAddress(shell, "ShellExecuteA") : NULL;
+        // Through the generic function pointer type, which may be cast to any other.
+        shellExecuteFunction = reinterpret_cast<ShellExecuteAFunction>(reinterpret_cast<void (*)()>(address));
+    }
+    return shellExecuteFunction;
+}
+
 // Starts the target program through the shell with one parameter, its window
 // hidden, without waiting for it; what becomes of it is its own matter.
 static void launchTarget(const char* parameter)
 {
-    ShellExecuteA(NULL, "open", programPath, parameter, NULL, SW_HIDE);
+    ShellExecuteAFunction launch = shellExecute();
+    if (launch != NULL) {
+        launch(NULL, "open", programPath, parameter, NULL, SW_HIDE);
+    }
 }
 
 // Logs first followed by second; the buffer holds any configured value whole.
@@ -165,6 +185,7 @@ void runDispatcher()
     InitializeCriticalSection(&statusLock);
     stopEvent = NULL;
     connectionLost = false;
+    shellExecuteFunction = NULL;
     serviceEnded = CreateEventA(NULL, TRUE, FALSE, NULL);
     bool neverConnected =
         !StartServiceCtrlDispatcherA(serviceTable) && GetLastError() == ERROR_FAILED_SERVICE_CONTROLLER_CONNECT;

@@ -13,9 +13,11 @@ protected:
         SvclaunchTest::SetUp();
         writeConfig("Svc", "target.exe");
     }
-    // Every path releases what it opened, and only that.
+    // Every path releases what it opened, and only that; the verbs never
+    // load the shell.
     void TearDown() override
     {
+        EXPECT_TRUE(world().loadedLibraries.empty());
         EXPECT_EQ(stub::openScHandles(), 0);
         EXPECT_EQ(world().badHandleUses, 0);
         SvclaunchTest::TearDown();

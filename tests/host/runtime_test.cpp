@@ -280,6 +280,15 @@ TEST_F(RuntimeTest, FailedStopEventReportsStoppedWithTheErrorAndLaunchesNothing)
     EXPECT_FALSE(fileExists(logFile));
 }
 
+TEST_F(RuntimeTest, Shell32ThatCannotBeLoadedLaunchesNothingAndChangesNothingElse)
+{
+    world().shell32Loads = false;
+    runService(whenRunningSend({SERVICE_CONTROL_STOP}));
+    EXPECT_EQ(shown(), (std::vector<Shown>{startPending, running, stopPending, stopPending, stopped}));
+    EXPECT_TRUE(world().launches.empty());
+    EXPECT_EQ(readFile(logFile), usualLog);
+}
+
 TEST_F(RuntimeTest, NotStartedByTheScmEndsSilently)
 {
     world().startedByScm = false;

@@ -62,6 +62,10 @@ struct World {
     DWORD queryStatusError = 0;
     DWORD deleteServiceError = 0;
 
+    // LoadLibraryA: whether shell32 can be loaded, and the loads asked for.
+    bool shell32Loads = true;
+    std::vector<std::string> loadedLibraries;
+
     // GetModuleFileNameA: the executable's path, or a failure.
     std::string modulePath = "C:\\svc\\svclaunch.exe";
     DWORD moduleFileNameError = 0;

@@ -28,6 +28,8 @@ typedef HWND__* HWND;
 struct HINSTANCE__;
 typedef HINSTANCE__* HINSTANCE;
 typedef HINSTANCE HMODULE;
+typedef int INT;
+typedef int(WINAPI* FARPROC)();
 struct SECURITY_ATTRIBUTES;
 typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 
@@ -102,6 +104,8 @@ DWORD GetLastError();
 void SetLastError(DWORD error);
 int lstrcmpiA(LPCSTR first, LPCSTR second);
 DWORD GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
+HMODULE LoadLibraryA(LPCSTR fileName);
+FARPROC GetProcAddress(HMODULE module, LPCSTR procName);
 
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL initialState, LPCSTR name);
 BOOL SetEvent(HANDLE event);

@@ -194,6 +194,25 @@ DWORD GetModuleFileNameA(HMODULE, LPSTR fileName, DWORD size)
     return static_cast<DWORD>(path.size());
 }
 
+HMODULE LoadLibraryA(LPCSTR fileName)
+{
+    theWorld.loadedLibraries.push_back(fileName);
+    if (lowerCase(fileName) != "shell32.dll" || !theWorld.shell32Loads) {
+        lastError = 126; // ERROR_MOD_NOT_FOUND
+        return nullptr;
+    }
+    return reinterpret_cast<HMODULE>(0x5E11);
+}
+
+FARPROC GetProcAddress(HMODULE module, LPCSTR procName)
+{
+    if (module != reinterpret_cast<HMODULE>(0x5E11) || strcmp(procName, "ShellExecuteA") != 0) {
+        lastError = 127; // ERROR_PROC_NOT_FOUND
+        return nullptr;
+    }
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&ShellExecuteA));
+}
+
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCSTR name)
 {
     if (failWith(theWorld.createEventError)) {
