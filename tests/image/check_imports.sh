@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
 # Checks what an executable asks of Windows at load time: only the system
-# DLLs below, and for the 32-bit build subsystem version 4.0 (Windows NT 4.0).
-#   check_imports.sh OBJDUMP EXE [nt4]
+# DLLs below, exactly the functions of the checked-in allowlist (a new import
+# is reviewed, then added), and for the 32-bit build subsystem and OS
+# version 4.0 (Windows NT 4.0).
+#   check_imports.sh OBJDUMP EXE ALLOWLIST [nt4]
 set -euo pipefail
 objdump=$1
 exe=$2
+allowlist=$3
+here=$(dirname "$0")
 headers=$("$objdump" -p "$exe")
 allowed='^(KERNEL32|ADVAPI32|SHELL32|msvcrt)\.dll$'
 status=0
@@ -16,7 +20,11 @@ for dll in $dlls; do
         status=1
     fi
 done
-if [ "${3:-}" = nt4 ]; then
+if ! diff -u "$allowlist" <(python3 "$here/list_imports.py" "$objdump" "$exe"); then
+    echo "the imports differ from $allowlist (- allowed, + imported)"
+    status=1
+fi
+if [ "${4:-}" = nt4 ]; then
     for field in MajorSubsystemVersion MinorSubsystemVersion MajorOSystemVersion MinorOSystemVersion; do
         value=$(printf '%s\n' "$headers" | awk -v f="$field" '$1 == f {print $2}')
         want=$([[ $field == Major* ]] && echo 4 || echo 0)
