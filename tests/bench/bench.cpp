@@ -1,0 +1,292 @@
+// Measures svclaunch against two floors under a real SCM: the time from
+// StartService until RUNNING and from the stop request until STOPPED, over
+// interleaved cycles; the CPU time svclaunch's process uses while idle; and
+// its working set against the no-op floor's. Usage: bench.exe [cycles]
+#include <windows.h>
+
+#include <psapi.h>
+
+#include <algorithm>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char* const root = "C:\\svclaunch-bench";
+const DWORD pauseAfterStopMs = 300; // lets a launched program finish before the next start
+const DWORD boundMs = 20000;
+
+struct Subject {
+    const char* label;
+    std::string name;
+    std::vector<double> startMs;
+    std::vector<double> stopMs;
+};
+
+LARGE_INTEGER frequency;
+
+double nowMs()
+{
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    return 1000.0 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+std::string folderOfThisProgram()
+{
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(NULL, path, MAX_PATH);
+    std::string whole(path, length);
+    return whole.substr(0, whole.rfind('\\'));
+}
+
+void fail(const std::string& what)
+{
+    printf("bench failed: %s (error %lu)\n", what.c_str(), static_cast<unsigned long>(GetLastError()));
+    exit(1);
+}
+
+SC_HANDLE openService(const std::string& name, DWORD access)
+{
+    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
+    SC_HANDLE service = manager ? OpenServiceA(manager, name.c_str(), access) : NULL;
+    if (manager) {
+        CloseServiceHandle(manager);
+    }
+    return service;
+}
+
+DWORD stateOf(SC_HANDLE service)
+{
+    SERVICE_STATUS status;
+    return QueryServiceStatus(service, &status) ? status.dwCurrentState : 0;
+}
+
+bool waitFor(SC_HANDLE service, DWORD state)
+{
+    DWORD start = GetTickCount();
+    while (stateOf(service) != state) {
+        if (GetTickCount() - start > boundMs) {
+            return false;
+        }
+        Sleep(1);
+    }
+    return true;
+}
+
+void runAndWait(const std::string& commandLine)
+{
+    STARTUPINFOA startup;
+    ZeroMemory(&startup, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    std::vector<char> line(commandLine.begin(), commandLine.end());
+    line.push_back('\0');
+    if (!CreateProcessA(NULL, line.data(), NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
+        fail("run " + commandLine);
+    }
+    WaitForSingleObject(process.hProcess, boundMs);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+}
+
+void createService(const std::string& name, const std::string& commandLine)
+{
+    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CREATE_SERVICE);
+    SC_HANDLE service = manager ? CreateServiceA(manager, name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
+                                                 SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
+                                                 commandLine.c_str(), NULL, NULL, NULL, NULL, NULL)
+                                : NULL;
+    if (service == NULL) {
+        fail("create " + name);
+    }
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+}
+
+void removeService(const std::string& name)
+{
+    SC_HANDLE service = openService(name, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE);
+    if (service == NULL) {
+        return;
+    }
+    SERVICE_STATUS status;
+    if (stateOf(service) == SERVICE_RUNNING) {
+        ControlService(service, SERVICE_CONTROL_STOP, &status);
+        waitFor(service, SERVICE_STOPPED);
+    }
+    DeleteService(service);
+    CloseServiceHandle(service);
+}
+
+void cycle(Subject& subject)
+{
+    SC_HANDLE service = openService(subject.name, SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS);
+    if (service == NULL) {
+        fail("open " + subject.name);
+    }
+    double t0 = nowMs();
+    if (!StartServiceA(service, 0, NULL) || !waitFor(service, SERVICE_RUNNING)) {
+        fail("start " + subject.name);
+    }
+    double t1 = nowMs();
+    SERVICE_STATUS status;
+    if (!ControlService(service, SERVICE_CONTROL_STOP, &status) || !waitFor(service, SERVICE_STOPPED)) {
+        fail("stop " + subject.name);
+    }
+    double t2 = nowMs();
+    CloseServiceHandle(service);
+    subject.startMs.push_back(t1 - t0);
+    subject.stopMs.push_back(t2 - t1);
+    Sleep(pauseAfterStopMs);
+}
+
+double percentile(std::vector<double> values, double p)
+{
+    std::sort(values.begin(), values.end());
+    double at = p * static_cast<double>(values.size() - 1);
+    size_t low = static_cast<size_t>(at);
+    size_t high = std::min(low + 1, values.size() - 1);
+    return values[low] + (values[high] - values[low]) * (at - static_cast<double>(low));
+}
+
+// The running service's process, opened for its times and memory.
+HANDLE processOf(const std::string& name)
+{
+    SC_HANDLE service = openService(name, SERVICE_QUERY_STATUS);
+    SERVICE_STATUS_PROCESS status;
+    DWORD needed = 0;
+    BOOL ok = service && QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                                              sizeof status, &needed);
+    if (service) {
+        CloseServiceHandle(service);
+    }
+    return ok ? OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, status.dwProcessId) : NULL;
+}
+
+double cpuMs(HANDLE process)
+{
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) {
+        return -1;
+    }
+    ULARGE_INTEGER k, u;
+    k.LowPart = kernel.dwLowDateTime;
+    k.HighPart = kernel.dwHighDateTime;
+    u.LowPart = user.dwLowDateTime;
+    u.HighPart = user.dwHighDateTime;
+    return static_cast<double>(k.QuadPart + u.QuadPart) / 10000.0;
+}
+
+double workingSetKb(HANDLE process)
+{
+    PROCESS_MEMORY_COUNTERS counters;
+    return GetProcessMemoryInfo(process, &counters, sizeof counters)
+               ? static_cast<double>(counters.WorkingSetSize) / 1024.0
+               : -1;
+}
+
+void startOnly(const std::string& name)
+{
+    SC_HANDLE service = openService(name, SERVICE_START | SERVICE_QUERY_STATUS);
+    if (service == NULL || !StartServiceA(service, 0, NULL) || !waitFor(service, SERVICE_RUNNING)) {
+        fail("start " + name);
+    }
+    CloseServiceHandle(service);
+}
+
+void stopOnly(const std::string& name)
+{
+    SC_HANDLE service = openService(name, SERVICE_STOP | SERVICE_QUERY_STATUS);
+    SERVICE_STATUS status;
+    if (service == NULL || !ControlService(service, SERVICE_CONTROL_STOP, &status) ||
+        !waitFor(service, SERVICE_STOPPED)) {
+        fail("stop " + name);
+    }
+    CloseServiceHandle(service);
+}
+
+void copyInto(const std::string& from, const std::string& folder, const std::string& as)
+{
+    CreateDirectoryA(folder.c_str(), NULL);
+    if (!CopyFileA(from.c_str(), (folder + "\\" + as).c_str(), FALSE)) {
+        fail("copy " + from);
+    }
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    int cycles = argc > 1 && atoi(argv[1]) > 0 ? atoi(argv[1]) : 30;
+    QueryPerformanceFrequency(&frequency);
+    std::string here = folderOfThisProgram();
+    std::string base = root;
+    CreateDirectoryA(root, NULL);
+    copyInto(here + "\\svclaunch.exe", base + "\\svclaunch", "svclaunch.exe");
+    copyInto(here + "\\recording_target.exe", base + "\\svclaunch", "target.exe");
+    copyInto(here + "\\noop_service.exe", base + "\\noop", "noop_service.exe");
+    copyInto(here + "\\launch_service.exe", base + "\\launch", "launch_service.exe");
+    copyInto(here + "\\recording_target.exe", base + "\\launch", "target.exe");
+    FILE* config = fopen((base + "\\svclaunch\\service.cnf").c_str(), "w");
+    if (config == NULL) {
+        fail("write service.cnf");
+    }
+    fputs("SvclaunchBench\ntarget.exe\n", config);
+    fclose(config);
+
+    Subject subjects[] = {{"svclaunch", "SvclaunchBench", {}, {}},
+                          {"no-op floor", "SvclaunchBenchNoop", {}, {}},
+                          {"launch floor", "SvclaunchBenchLaunch", {}, {}}};
+    for (Subject& s : subjects) {
+        removeService(s.name);
+    }
+    runAndWait(base + "\\svclaunch\\svclaunch.exe install");
+    createService(subjects[1].name, "\"" + base + "\\noop\\noop_service.exe\"");
+    createService(subjects[2].name,
+                  "\"" + base + "\\launch\\launch_service.exe\" \"" + base + "\\launch\\target.exe\"");
+
+    for (int i = 0; i < cycles; ++i) {
+        for (Subject& s : subjects) {
+            cycle(s);
+        }
+    }
+
+    // Idle: CPU over 10 s of svclaunch running, and both working sets.
+    startOnly(subjects[0].name);
+    startOnly(subjects[1].name);
+    Sleep(1000);
+    HANDLE svclaunch = processOf(subjects[0].name);
+    HANDLE noop = processOf(subjects[1].name);
+    double cpuBefore = cpuMs(svclaunch);
+    Sleep(10000);
+    double idleCpu = cpuMs(svclaunch) - cpuBefore;
+    double svclaunchKb = workingSetKb(svclaunch);
+    double noopKb = workingSetKb(noop);
+    CloseHandle(svclaunch);
+    CloseHandle(noop);
+    stopOnly(subjects[0].name);
+    stopOnly(subjects[1].name);
+    for (Subject& s : subjects) {
+        removeService(s.name);
+    }
+
+    printf("%d interleaved cycles each, %lu ms pause after each stop; times in ms\n", cycles,
+           static_cast<unsigned long>(pauseAfterStopMs));
+    printf("%-13s %9s %17s %9s %17s\n", "", "start p50", "start p25-p75", "stop p50", "stop p25-p75");
+    for (Subject& s : subjects) {
+        printf("%-13s %9.1f %8.1f-%-8.1f %9.1f %8.1f-%-8.1f\n", s.label, percentile(s.startMs, 0.5),
+               percentile(s.startMs, 0.25), percentile(s.startMs, 0.75), percentile(s.stopMs, 0.5),
+               percentile(s.stopMs, 0.25), percentile(s.stopMs, 0.75));
+    }
+    double startRatio = percentile(subjects[0].startMs, 0.5) / percentile(subjects[1].startMs, 0.5);
+    double stopRatio = percentile(subjects[0].stopMs, 0.5) / percentile(subjects[2].stopMs, 0.5);
+    printf("start: svclaunch / no-op floor = %.2f (target <= 1.10)\n", startRatio);
+    printf("stop:  svclaunch / launch floor = %.2f (target <= 1.25)\n", stopRatio);
+    printf("idle:  svclaunch used %.1f ms of CPU in 10 s (target 0); %.1f ms since it started\n", idleCpu,
+           cpuBefore + idleCpu);
+    printf("memory: working set svclaunch %.0f KB, no-op floor %.0f KB\n", svclaunchKb, noopKb);
+    return 0;
+}
