@@ -7,17 +7,8 @@
 
 namespace {
 
-std::string stormService;
 const int stopsPerClient = 25;
 const int stormClients = 4;
-
-DWORD WINAPI sendStops(LPVOID)
-{
-    for (int i = 0; i < stopsPerClient; ++i) {
-        controlService(stormService, SERVICE_CONTROL_STOP);
-    }
-    return 0;
-}
 
 size_t countOf(const std::string& text, const std::string& part)
 {
@@ -30,11 +21,21 @@ size_t countOf(const std::string& text, const std::string& part)
 
 } // namespace
 
-// Run by hand only: under Wine 8.0 a burst of stop requests, even from one
-// client, often ends the service process from outside (services.exe reports
-// a control pipe protocol error and the process is gone without an exception
-// in it), leaving the SCM showing RUNNING or STOP_PENDING. On Windows the
-// SCM refuses stops once STOP_PENDING is shown.
+void stormClient(const char* service)
+{
+    for (int i = 0; i < stopsPerClient; ++i) {
+        controlService(service, SERVICE_CONTROL_STOP);
+    }
+    waitForState(service, SERVICE_STOPPED);
+}
+
+// Four client processes send 25 stop requests each, at once, to a running
+// service, and stay until it has stopped.
+//
+// Run by hand only: under Wine 8.0 it failed once in 64 runs here, and the
+// same burst from four threads of one process fails in most runs: services.exe
+// logs a control pipe protocol error and the service process is gone, without
+// an exception in it, while the SCM still shows RUNNING or STOP_PENDING.
 SCM_MANUAL_CASE(StopStormRunsTheStopSequenceOnce)
 {
     Folder f = layOut(__func__);
@@ -43,28 +44,14 @@ SCM_MANUAL_CASE(StopStormRunsTheStopSequenceOnce)
     runSvclaunch(f, "install");
     REQUIRE(startRunning(f.name));
     checkLaunches(f.path, {"start"});
-
-    stormService = f.name;
-    HANDLE clients[stormClients];
-    for (HANDLE& client : clients) {
-        client = CreateThread(NULL, 0, sendStops, NULL, 0, NULL);
-        CHECK(client != NULL);
+    std::vector<HANDLE> clients;
+    for (int i = 0; i < stormClients; ++i) {
+        clients.push_back(spawnProgram("\"" + folderOfThisProgram() + "\\scm_tests.exe\" --storm " + f.name));
     }
-    CHECK_EQ(WaitForMultipleObjects(stormClients, clients, TRUE, waitBoundMs),
-             static_cast<unsigned long>(WAIT_OBJECT_0));
-    for (HANDLE client : clients) {
-        CloseHandle(client);
-    }
+    CHECK_EQ(waitForAll(clients), static_cast<unsigned long>(stormClients));
     REQUIRE(waitForState(f.name, SERVICE_STOPPED));
     checkLaunches(f.path, {"start", "close"});
-    std::string log = logOf(f);
-    CHECK_EQ(countOf(log, "\r\nstop: "), 1ul);
-    CHECK(log.size() > 2 && log.compare(log.size() - 2, 2, "\r\n") == 0);
-
-    // The stopped service starts again as usual.
-    REQUIRE(startRunning(f.name));
-    REQUIRE(stopStopped(f.name));
-    checkLaunches(f.path, {"start", "close", "start", "close"});
+    CHECK_EQ(countOf(logOf(f), "\r\nstop: "), 1ul);
 }
 
 SCM_CASE(ConcurrentInstallsAndRemovesKeepEveryLogLineWhole)
