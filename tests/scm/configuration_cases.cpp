@@ -18,10 +18,7 @@ SCM_CASE(CtrlZEndsTheConfiguration)
     placeTarget(f);
     writeConfig(f, f.name + "\r\ntarget.exe\r\n\x1Athird\r\n");
     runSvclaunch(f, "install");
-    REQUIRE(startRunning(f.name));
-    checkLaunches(f.path, {"start"});
-    REQUIRE(stopStopped(f.name));
-    checkLaunches(f.path, {"start", "close"});
+    REQUIRE(startAndStopOnce(f));
     runSvclaunch(f, "remove");
 
     Folder cut = layOut(__func__, "cut");

@@ -63,6 +63,15 @@ void removeServiceAtCaseEnd(const std::string& name)
     servicesOfThisCase.push_back(name);
 }
 
+Folder installedService(const char* caseName)
+{
+    Folder folder = layOut(caseName);
+    placeTarget(folder);
+    writeConfig(folder, folder.name + "\ntarget.exe\n");
+    runSvclaunch(folder, "install");
+    return folder;
+}
+
 bool placeTarget(const Folder& folder, const std::string& relativePath)
 {
     std::string path = folder.path + "\\" + relativePath;
@@ -101,6 +110,19 @@ bool startRunning(const std::string& name)
 bool stopStopped(const std::string& name)
 {
     return CHECK_EQ(controlService(name, SERVICE_CONTROL_STOP), 0ul) && CHECK(waitForState(name, SERVICE_STOPPED));
+}
+
+bool startAndStopOnce(const Folder& folder)
+{
+    if (!startRunning(folder.name)) {
+        return false;
+    }
+    checkLaunches(folder.path, {"start"});
+    if (!stopStopped(folder.name)) {
+        return false;
+    }
+    checkLaunches(folder.path, {"start", "close"});
+    return true;
 }
 
 void checkLaunches(const std::string& targetFolder, const std::vector<std::string>& parameters)

@@ -22,6 +22,10 @@ Folder layOut(const char* caseName, const std::string& subfolder = "");
 std::string suiteRoot();
 void removeServiceAtCaseEnd(const std::string& name);
 
+// The usual case: a folder with the recording target as target.exe, a
+// two-line service.cnf naming it, and the service installed.
+Folder installedService(const char* caseName);
+
 // Copies the recording target to relativePath inside the folder.
 bool placeTarget(const Folder& folder, const std::string& relativePath = "target.exe");
 bool writeConfig(const Folder& folder, const std::string& content);
@@ -37,6 +41,10 @@ std::string logOf(const Folder& folder);
 // Starts the service and waits for RUNNING; stops it and waits for STOPPED.
 bool startRunning(const std::string& name);
 bool stopStopped(const std::string& name);
+
+// One start and stop of a service that has never run, with the target's
+// "start" and then "close" seen beside it. Returns whether it stopped.
+bool startAndStopOnce(const Folder& folder);
 
 // Waits until the target's received.txt beside it holds count launches and
 // checks that they carried these parameters, in this order, each started in

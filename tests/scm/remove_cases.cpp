@@ -4,10 +4,7 @@
 
 SCM_CASE(RemoveWhileRunningLeavesTheServiceRunning)
 {
-    Folder f = layOut(__func__);
-    placeTarget(f);
-    writeConfig(f, f.name + "\ntarget.exe\n");
-    runSvclaunch(f, "install");
+    Folder f = installedService(__func__);
     REQUIRE(startRunning(f.name));
     runSvclaunch(f, "remove");
     CHECK_EQ(serviceState(f.name), static_cast<unsigned long>(SERVICE_RUNNING));

@@ -11,10 +11,7 @@ SCM_CASE(WholeLifeCycle)
 
     runSvclaunch(f, "install");
     REQUIRE(CHECK_EQ(serviceState(f.name), static_cast<unsigned long>(SERVICE_STOPPED)));
-    REQUIRE(startRunning(f.name));
-    checkLaunches(f.path, {"start"});
-    REQUIRE(stopStopped(f.name));
-    checkLaunches(f.path, {"start", "close"});
+    REQUIRE(startAndStopOnce(f));
     runSvclaunch(f, "remove");
     CHECK_EQ(openServiceError(f.name), static_cast<unsigned long>(ERROR_SERVICE_DOES_NOT_EXIST));
 
@@ -25,10 +22,7 @@ SCM_CASE(WholeLifeCycle)
 
 SCM_CASE(TwoStartStopCycles)
 {
-    Folder f = layOut(__func__);
-    placeTarget(f);
-    writeConfig(f, f.name + "\ntarget.exe\n");
-    runSvclaunch(f, "install");
+    Folder f = installedService(__func__);
     std::vector<std::string> launches;
     for (int cycle = 0; cycle < 2; ++cycle) {
         REQUIRE(startRunning(f.name));
@@ -45,10 +39,7 @@ SCM_CASE(TwoStartStopCycles)
 
 SCM_CASE(InterrogateAndRefusedPauseLeaveTheServiceRunning)
 {
-    Folder f = layOut(__func__);
-    placeTarget(f);
-    writeConfig(f, f.name + "\ntarget.exe\n");
-    runSvclaunch(f, "install");
+    Folder f = installedService(__func__);
     REQUIRE(startRunning(f.name));
 
     SERVICE_STATUS status;
@@ -96,10 +87,7 @@ SCM_CASE(UnwritableLogChangesNothingElse)
     CHECK(makeDirectories(f.path + "\\service.log")); // a folder where the log would be
 
     runSvclaunch(f, "install");
-    REQUIRE(startRunning(f.name));
-    checkLaunches(f.path, {"start"});
-    REQUIRE(stopStopped(f.name));
-    checkLaunches(f.path, {"start", "close"});
+    REQUIRE(startAndStopOnce(f));
     runSvclaunch(f, "remove");
     CHECK_EQ(openServiceError(f.name), static_cast<unsigned long>(ERROR_SERVICE_DOES_NOT_EXIST));
 }
@@ -116,10 +104,7 @@ SCM_CASE(FolderWithABlankRunsTheRightExecutable)
 
     runCommandLine("\"" + f.exe + "\" install"); // quoted, as typed for a path with blanks
     CHECK_EQ(registryString(f.name, "ImagePath"), "\"" + f.exe + "\"");
-    REQUIRE(startRunning(f.name));
-    checkLaunches(f.path, {"start"});
-    REQUIRE(stopStopped(f.name));
-    checkLaunches(f.path, {"start", "close"});
+    REQUIRE(startAndStopOnce(f));
     CHECK(!fileExists(decoyFolder + "\\received.txt"));
     CHECK(logOf(f).find("start: " + f.path + "\\target.exe\r\n") != std::string::npos);
 }

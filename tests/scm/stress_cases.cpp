@@ -38,10 +38,7 @@ void stormClient(const char* service)
 // an exception in it, while the SCM still shows RUNNING or STOP_PENDING.
 SCM_MANUAL_CASE(StopStormRunsTheStopSequenceOnce)
 {
-    Folder f = layOut(__func__);
-    placeTarget(f);
-    writeConfig(f, f.name + "\ntarget.exe\n");
-    runSvclaunch(f, "install");
+    Folder f = installedService(__func__);
     REQUIRE(startRunning(f.name));
     checkLaunches(f.path, {"start"});
     std::vector<HANDLE> clients;
@@ -56,10 +53,7 @@ SCM_MANUAL_CASE(StopStormRunsTheStopSequenceOnce)
 
 SCM_CASE(ConcurrentInstallsAndRemovesKeepEveryLogLineWhole)
 {
-    Folder f = layOut(__func__);
-    placeTarget(f);
-    writeConfig(f, f.name + "\ntarget.exe\n");
-    runSvclaunch(f, "install");
+    Folder f = installedService(__func__);
     REQUIRE(startRunning(f.name));
     checkLaunches(f.path, {"start"});
 
@@ -104,10 +98,7 @@ SCM_CASE(SoakStartStopCycles)
 {
     const char* setting = getenv("SVCLAUNCH_SOAK_CYCLES");
     int cycles = setting != NULL && atoi(setting) > 0 ? atoi(setting) : 20;
-    Folder f = layOut(__func__);
-    placeTarget(f);
-    writeConfig(f, f.name + "\ntarget.exe\n");
-    runSvclaunch(f, "install");
+    Folder f = installedService(__func__);
     REQUIRE(DeleteFileA((f.path + "\\service.log").c_str()));
 
     std::vector<std::string> launches;
