@@ -1,20 +1,60 @@
 // The activity log: service.log beside the executable, one line per event.
 #include "svclaunch.h"
 
-#include <stdio.h>
+// How long an entry waits for another process's entry to be written.
+const DWORD appendTurnBoundMs = 2000;
 
-// Appends message as one line. The file is opened for each entry and closed
-// again, so nothing holds it between entries and other processes may append
-// too; a log that cannot be opened loses the entry without a word.
+// Takes the turn to append among all processes writing this log: an
+// exclusive lock on one byte far beyond any real end of the file, so that
+// readers of the file are never in its way. Gives up after a bound rather
+// than wait on a lock that someone holds for good.
+static bool takeAppendTurn(HANDLE log, OVERLAPPED* turn)
+{
+    turn->Offset = 0;
+    turn->OffsetHigh = 0x7FFFFFFF;
+    for (DWORD waited = 0; waited < appendTurnBoundMs; ++waited) {
+        if (LockFileEx(log, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, turn)) {
+            return true;
+        }
+        Sleep(1);
+    }
+    return false;
+}
+
+// Appends message as one line, every line feed written as CR LF, as a text
+// file on Windows has it. The file is opened for appending only, for each
+// entry, and the whole entry goes out in one write while this process holds
+// the turn to append, so entries that other processes append at the same
+// moment neither tear nor overwrite one another. A log that cannot be opened
+// loses the entry without a word.
 void writeLog(const char* message)
 {
-    FILE* log = fopen(logPath, "a");
-    if (log == NULL) {
+    char line[2 * logMessageSize + 2];
+    DWORD used = 0;
+    for (const char* c = message; *c != '\0'; ++c) {
+        if (used >= 2 * logMessageSize - 2) {
+            return; // longer than any message this program forms
+        }
+        if (*c == '\n') {
+            line[used++] = '\r';
+        }
+        line[used++] = *c;
+    }
+    line[used++] = '\r';
+    line[used++] = '\n';
+
+    HANDLE log = CreateFileA(logPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    // INVALID_HANDLE_VALUE is Windows' own cast of -1 to a handle.
+    if (log == INVALID_HANDLE_VALUE) { // NOLINT(performance-no-int-to-ptr)
         return;
     }
-    // The message is written as it is, never used as a format; both parts
-    // go out together when the file is closed.
-    fputs(message, log);
-    fputc('\n', log);
-    fclose(log);
+    OVERLAPPED turn = {};
+    bool haveTurn = takeAppendTurn(log, &turn);
+    DWORD written = 0;
+    WriteFile(log, line, used, &written, NULL);
+    if (haveTurn) {
+        UnlockFileEx(log, 0, 1, 0, &turn);
+    }
+    CloseHandle(log);
 }

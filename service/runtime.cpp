@@ -3,9 +3,6 @@
 #include "svclaunch.h"
 #include "text.h"
 
-// Room for the longest message: a whole programPath behind its prefix.
-const DWORD logMessageSize = configValueSize + 32;
-
 const DWORD controlsWhileRunning = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;
 
 // How long the main thread waits for the service thread to finish its stop
@@ -46,11 +43,19 @@ static ShellExecuteAFunction shellExecuteFunction;
 
 // ShellExecuteA, from shell32 loaded at the first launch rather than with the
 // executable: shell32 brings a dozen DLLs along, and neither reaching
-// RUNNING nor install and remove need them. NULL while shell32 cannot be had.
+// RUNNING nor install and remove need them. It is loaded by its full path in
+// the system folder, never through the search path, so no folder that a
+// LocalSystem process searches can slip another shell32 in. NULL while
+// shell32 cannot be had.
 static ShellExecuteAFunction shellExecute()
 {
     if (shellExecuteFunction == NULL) {
-        HMODULE shell = LoadLibraryA("shell32.dll");
+        char systemFolder[MAX_PATH];
+        char shellPath[MAX_PATH];
+        UINT length = GetSystemDirectoryA(systemFolder, MAX_PATH);
+        bool found =
+            length > 0 && length < MAX_PATH && joinText(shellPath, sizeof shellPath, systemFolder, "\\shell32.dll");
+        HMODULE shell = found ? LoadLibraryA(shellPath) : NULL;
         FARPROC address = shell != NULL ? GetProcAddress(shell, "ShellExecuteA") : NULL;
         // Through the generic function pointer type, which may be cast to any other.
         shellExecuteFunction = reinterpret_cast<ShellExecuteAFunction>(reinterpret_cast<void (*)()>(address));

@@ -8,6 +8,9 @@
 // Size of every path, name and message buffer, terminator included.
 const DWORD configValueSize = 1024;
 
+// Room for the longest log message: a whole programPath behind its prefix.
+const DWORD logMessageSize = configValueSize + 32;
+
 // Filled once by the entry point before any mode runs; only read afterwards.
 extern char serviceName[configValueSize];
 extern char programPath[configValueSize];

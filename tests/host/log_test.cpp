@@ -14,17 +14,17 @@ TEST_F(LogTest, FirstEntryCreatesTheFileAndLaterOnesAppend)
 {
     writeConfig("Svc", "target.exe");
     runVerb("install");
-    EXPECT_EQ(readFile(logFile), "Installed Successfully\n");
+    EXPECT_EQ(readLog(logFile), "Installed Successfully\n");
     runVerb("install");
-    EXPECT_EQ(readFile(logFile), "Installed Successfully\nAlready Exists\n");
+    EXPECT_EQ(readLog(logFile), "Installed Successfully\nAlready Exists\n");
 }
 
 TEST_F(LogTest, ExistingContentIsKept)
 {
     writeConfig("Svc", "target.exe");
-    writeFile(logFile, "earlier line\n");
+    writeFile(logFile, "earlier line\r\n");
     runVerb("install");
-    EXPECT_EQ(readFile(logFile), "earlier line\nInstalled Successfully\n");
+    EXPECT_EQ(readLog(logFile), "earlier line\nInstalled Successfully\n");
 }
 
 TEST_F(LogTest, UnopenableLogLosesEntriesAndChangesNothingElse)
@@ -42,7 +42,7 @@ TEST_F(LogTest, PercentInAMessageIsWrittenLiterally)
 {
     writeConfig("100%d %s %n", "t%s.exe");
     runVerb();
-    EXPECT_EQ(readFile(logFile), "100%d %s %n Created this file\nstart: box\\t%s.exe\nstop: box\\t%s.exe\n");
+    EXPECT_EQ(readLog(logFile), "100%d %s %n Created this file\nstart: box\\t%s.exe\nstop: box\\t%s.exe\n");
 }
 
 } // namespace

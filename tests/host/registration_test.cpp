@@ -26,7 +26,7 @@ protected:
     {
         world().services[name] = {name, "\"C:\\svc\\svclaunch.exe\"", state};
     }
-    std::string log() { return fileExists(logFile) ? readFile(logFile) : "(no log)"; }
+    std::string log() { return fileExists(logFile) ? readLog(logFile) : "(no log)"; }
 };
 
 // --- install ---
@@ -169,7 +169,7 @@ TEST_F(RegistrationTest, RemoveRefusedLogsTheKnownCodesOnly)
         registerService("svc", SERVICE_STOPPED);
         world().deleteServiceError = c.code;
         runVerb("remove");
-        EXPECT_EQ(readFile(logFile), c.line);
+        EXPECT_EQ(readLog(logFile), c.line);
         EXPECT_EQ(world().services.size(), 1u);
     }
 }

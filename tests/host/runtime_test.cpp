@@ -130,10 +130,12 @@ TEST_F(RuntimeTest, StartThenStopLaunchesStartAndCloseAndLogsThreeLines)
         EXPECT_FALSE(launch.hasDirectory);
         EXPECT_EQ(launch.show, SW_HIDE);
     }
-    EXPECT_EQ(readFile(logFile), usualLog);
+    EXPECT_EQ(readLog(logFile), usualLog);
     EXPECT_EQ(world().dispatchedName, "Svc");
     EXPECT_EQ(world().handlerName, "Svc");
     EXPECT_TRUE(world().tableEndsWithNullEntry);
+    // The shell is loaded once, by its full path in the system folder.
+    EXPECT_EQ(world().loadedLibraries, std::vector<std::string>{"C:\\WINNT\\system32\\shell32.dll"});
 }
 
 TEST_F(RuntimeTest, ShutdownBehavesExactlyLikeStop)
@@ -142,7 +144,7 @@ TEST_F(RuntimeTest, ShutdownBehavesExactlyLikeStop)
 
     EXPECT_EQ(shown(), (std::vector<Shown>{startPending, running, stopPending, stopPending, stopped}));
     EXPECT_EQ(launchParameters(), (std::vector<std::string>{"start", "close"}));
-    EXPECT_EQ(readFile(logFile), usualLog);
+    EXPECT_EQ(readLog(logFile), usualLog);
 }
 
 TEST_F(RuntimeTest, StartParametersAreIgnored)
@@ -150,7 +152,7 @@ TEST_F(RuntimeTest, StartParametersAreIgnored)
     world().startParameters = {"install", "close", "--anything"};
     runService(whenRunningSend({SERVICE_CONTROL_STOP}));
     EXPECT_EQ(launchParameters(), (std::vector<std::string>{"start", "close"}));
-    EXPECT_EQ(readFile(logFile), usualLog);
+    EXPECT_EQ(readLog(logFile), usualLog);
 }
 
 TEST_F(RuntimeTest, TwoRunsAppendSixLinesInOrder)
@@ -158,7 +160,7 @@ TEST_F(RuntimeTest, TwoRunsAppendSixLinesInOrder)
     runService(whenRunningSend({SERVICE_CONTROL_STOP}));
     stub::reset();
     runService(whenRunningSend({SERVICE_CONTROL_STOP}));
-    EXPECT_EQ(readFile(logFile), std::string(usualLog) + usualLog);
+    EXPECT_EQ(readLog(logFile), std::string(usualLog) + usualLog);
 }
 
 // --- other control requests ---
@@ -171,7 +173,7 @@ TEST_F(RuntimeTest, InterrogatePauseContinueAndUnknownCodesOnlyReportTheRecordUn
     EXPECT_EQ(shown(), (std::vector<Shown>{startPending, running, running, running, running, running, stopPending,
                                            stopPending, stopped}));
     EXPECT_EQ(launchParameters(), (std::vector<std::string>{"start", "close"}));
-    EXPECT_EQ(readFile(logFile), usualLog);
+    EXPECT_EQ(readLog(logFile), usualLog);
 }
 
 TEST_F(RuntimeTest, RepeatedStopRunsTheStopSequenceOnce)
@@ -180,7 +182,7 @@ TEST_F(RuntimeTest, RepeatedStopRunsTheStopSequenceOnce)
 
     EXPECT_TRUE(endsInStoppedOnly(shown()));
     EXPECT_EQ(launchParameters(), (std::vector<std::string>{"start", "close"}));
-    EXPECT_EQ(readFile(logFile), usualLog);
+    EXPECT_EQ(readLog(logFile), usualLog);
 }
 
 TEST_F(RuntimeTest, StopAfterStoppedReportsStoppedAndSignalsNothing)
@@ -232,7 +234,7 @@ TEST_F(RuntimeTest, LostConnectionToTheScmStopsTheServiceTheOrdinaryWay)
     // The entry point returns only after the stop sequence has run.
     EXPECT_EQ(shown(), (std::vector<Shown>{startPending, running, stopPending, stopPending, stopped}));
     EXPECT_EQ(launchParameters(), (std::vector<std::string>{"start", "close"}));
-    EXPECT_EQ(readFile(logFile), usualLog);
+    EXPECT_EQ(readLog(logFile), usualLog);
     stub::joinServiceThread();
 }
 
@@ -286,7 +288,7 @@ TEST_F(RuntimeTest, Shell32ThatCannotBeLoadedLaunchesNothingAndChangesNothingEls
     runService(whenRunningSend({SERVICE_CONTROL_STOP}));
     EXPECT_EQ(shown(), (std::vector<Shown>{startPending, running, stopPending, stopPending, stopped}));
     EXPECT_TRUE(world().launches.empty());
-    EXPECT_EQ(readFile(logFile), usualLog);
+    EXPECT_EQ(readLog(logFile), usualLog);
 }
 
 TEST_F(RuntimeTest, NotStartedByTheScmEndsSilently)

@@ -61,7 +61,7 @@ TEST_F(StartupTest, ConfigurationAndLogLieInTheDirectoryCutFromArgv0)
         EXPECT_EQ(world().dispatchedName, "Svc");
         ASSERT_EQ(world().launches.size(), 2u);
         EXPECT_EQ(world().launches[0].file, directory + "\\target.exe");
-        EXPECT_EQ(readFile(directory + "\\service.log"),
+        EXPECT_EQ(readLog(directory + "\\service.log"),
                   "Svc Created this file\nstart: " + directory + "\\target.exe\nstop: " + directory + "\\target.exe\n");
         ASSERT_EQ(remove((directory + "\\service.cnf").c_str()), 0);
     }
@@ -84,9 +84,9 @@ TEST_F(StartupTest, ValuesAreTakenAsWrittenWithBlanksAndPercentKept)
     EXPECT_EQ(world().dispatchedName, "  My %s Svc  ");
     ASSERT_EQ(world().launches.size(), 2u);
     EXPECT_EQ(world().launches[0].file, "box\\ bin\\tool 100%.exe ");
-    EXPECT_EQ(readFile(logFile), "  My %s Svc   Created this file\n"
-                                 "start: box\\ bin\\tool 100%.exe \n"
-                                 "stop: box\\ bin\\tool 100%.exe \n");
+    EXPECT_EQ(readLog(logFile), "  My %s Svc   Created this file\n"
+                                "start: box\\ bin\\tool 100%.exe \n"
+                                "stop: box\\ bin\\tool 100%.exe \n");
 }
 
 TEST_F(StartupTest, LastLineNeedsNoLineEnd)
@@ -203,7 +203,7 @@ TEST_F(StartupTest, ProgramPathsThatNoLongerFitA1024ByteMessageAreLoggedWhole)
         run({directory + "\\x.exe"});
         std::string programPath = directory + "\\" + target;
         ASSERT_EQ(programPath.size(), length);
-        EXPECT_EQ(readFile(directory + "\\service.log"),
+        EXPECT_EQ(readLog(directory + "\\service.log"),
                   "Svc Created this file\nstart: " + programPath + "\nstop: " + programPath + "\n");
     }
 }
@@ -218,7 +218,7 @@ TEST_F(StartupTest, ProgramPathIsKeptWholeUpTo1023CharactersAndRefusedBeyond)
     ASSERT_EQ(programPath.size(), 1023u);
     ASSERT_EQ(world().launches.size(), 2u);
     EXPECT_EQ(world().launches[0].file, programPath);
-    EXPECT_EQ(readFile(directory + "\\service.log"),
+    EXPECT_EQ(readLog(directory + "\\service.log"),
               "Svc Created this file\nstart: " + programPath + "\nstop: " + programPath + "\n");
 
     stub::reset();
@@ -232,7 +232,7 @@ TEST_F(StartupTest, LongestNameIsLoggedWhole)
     std::string name(510, 'n');
     writeConfig(name, "target.exe");
     runVerb();
-    EXPECT_EQ(readFile(logFile).substr(0, 529), name + " Created this file\n");
+    EXPECT_EQ(readLog(logFile).substr(0, 529), name + " Created this file\n");
 }
 
 // --- the verb ---

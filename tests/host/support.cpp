@@ -24,6 +24,7 @@ void SvclaunchTest::SetUp()
 
 void SvclaunchTest::TearDown()
 {
+    EXPECT_EQ(stub::openFileHandles(), 0);
     stub::reset();
     ASSERT_EQ(chdir(previousDirectory.c_str()), 0);
     std::string command = "rm -rf '" + scratch + "'";
@@ -63,6 +64,22 @@ std::string readFile(const std::string& name)
     std::stringstream content;
     content << file.rdbuf();
     return content.str();
+}
+
+std::string readLog(const std::string& name)
+{
+    std::string raw = readFile(name);
+    std::string text;
+    for (size_t i = 0; i < raw.size(); ++i) {
+        if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') {
+            continue;
+        }
+        if (raw[i] == '\n' && (i == 0 || raw[i - 1] != '\r')) {
+            ADD_FAILURE() << name << ": a line end without CR at byte " << i;
+        }
+        text += raw[i];
+    }
+    return text;
 }
 
 bool fileExists(const std::string& name)

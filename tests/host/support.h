@@ -11,13 +11,13 @@
 #include <string>
 #include <vector>
 
-int svclaunchMain(int argc, char *argv[]);
+int svclaunchMain(int argc, char* argv[]);
 
 // The executable as the tests place it: in the folder "box", whose files
 // are named with backslashes just as the product names them.
-extern const char *const exePath;
-extern const char *const configFile;
-extern const char *const logFile;
+extern const char* const exePath;
+extern const char* const configFile;
+extern const char* const logFile;
 
 class SvclaunchTest : public ::testing::Test {
 protected:
@@ -28,17 +28,20 @@ protected:
     // that it returned 0.
     void run(std::initializer_list<std::string> arguments);
     // Runs the executable from exePath with at most one verb.
-    void runVerb(const std::string &verb = "");
+    void runVerb(const std::string& verb = "");
 
     std::string scratch;
     std::string previousDirectory;
 };
 
-void writeFile(const std::string &name, const std::string &content);
-std::string readFile(const std::string &name);
-bool fileExists(const std::string &name);
+void writeFile(const std::string& name, const std::string& content);
+std::string readFile(const std::string& name);
+// A log file's content with its CR LF line ends as "\n"; a line end that is
+// not CR LF fails the test.
+std::string readLog(const std::string& name);
+bool fileExists(const std::string& name);
 
 // Writes the two-line configuration the usual way.
-void writeConfig(const std::string &name, const std::string &target);
+void writeConfig(const std::string& name, const std::string& target);
 
 #endif

@@ -48,7 +48,13 @@ Folder layOut(const char* caseName, const std::string& subfolder)
     folder.path = suiteRoot() + "\\" + caseName + (subfolder.empty() ? "" : "\\" + subfolder);
     folder.exe = folder.path + "\\svclaunch.exe";
     folder.name = std::string("SvclaunchE2E_") + caseName;
-    removeTree(suiteRoot() + "\\" + caseName);
+    // A target launched by an earlier run may still hold its files a moment.
+    std::string caseFolder = suiteRoot() + "\\" + caseName;
+    DWORD start = GetTickCount();
+    for (removeTree(caseFolder); fileExists(caseFolder) && GetTickCount() - start < waitBoundMs;
+         removeTree(caseFolder)) {
+        Sleep(25);
+    }
     CHECK(makeDirectories(folder.path));
     CHECK(copyFile(folderOfThisProgram() + "\\svclaunch.exe", folder.exe));
     removeServiceAtCaseEnd(folder.name);

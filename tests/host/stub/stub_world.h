@@ -92,6 +92,7 @@ void reset();
 // SC and event handles that are still open.
 int openScHandles();
 int openEvents();
+int openFileHandles();
 
 // Status reports in the order SetServiceStatus received them.
 std::vector<SERVICE_STATUS> reports();

@@ -4,6 +4,7 @@
 #ifndef SVCLAUNCH_STUB_WINDOWS_H
 #define SVCLAUNCH_STUB_WINDOWS_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #define WINAPI
@@ -29,6 +30,8 @@ struct HINSTANCE__;
 typedef HINSTANCE__* HINSTANCE;
 typedef HINSTANCE HMODULE;
 typedef int INT;
+typedef unsigned int UINT;
+const UINT MAX_PATH = 260;
 typedef int(WINAPI* FARPROC)();
 struct SECURITY_ATTRIBUTES;
 typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
@@ -78,6 +81,25 @@ const DWORD SC_MANAGER_CREATE_SERVICE = 0x2;
 
 const int SW_HIDE = 0;
 
+const DWORD FILE_APPEND_DATA = 0x4;
+const DWORD FILE_SHARE_READ = 0x1;
+const DWORD FILE_SHARE_WRITE = 0x2;
+const DWORD FILE_SHARE_DELETE = 0x4;
+const DWORD OPEN_ALWAYS = 4;
+const DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+const DWORD LOCKFILE_FAIL_IMMEDIATELY = 0x1;
+const DWORD LOCKFILE_EXCLUSIVE_LOCK = 0x2;
+
+typedef struct _OVERLAPPED {
+    uintptr_t Internal;
+    uintptr_t InternalHigh;
+    DWORD Offset;
+    DWORD OffsetHigh;
+    HANDLE hEvent;
+} OVERLAPPED, *LPOVERLAPPED;
+
+#define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)))
+
 typedef struct _SERVICE_STATUS {
     DWORD dwServiceType;
     DWORD dwCurrentState;
@@ -105,8 +127,15 @@ void SetLastError(DWORD error);
 int lstrcmpiA(LPCSTR first, LPCSTR second);
 DWORD GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
 HMODULE LoadLibraryA(LPCSTR fileName);
+UINT GetSystemDirectoryA(LPSTR buffer, UINT size);
 FARPROC GetProcAddress(HMODULE module, LPCSTR procName);
 
+HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES attributes,
+                   DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);
+BOOL WriteFile(HANDLE file, const void* buffer, DWORD size, LPDWORD written, void* overlapped);
+BOOL LockFileEx(HANDLE file, DWORD flags, DWORD reserved, DWORD bytesLow, DWORD bytesHigh, LPOVERLAPPED overlapped);
+BOOL UnlockFileEx(HANDLE file, DWORD reserved, DWORD bytesLow, DWORD bytesHigh, LPOVERLAPPED overlapped);
+void Sleep(DWORD milliseconds);
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL initialState, LPCSTR name);
 BOOL SetEvent(HANDLE event);
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);

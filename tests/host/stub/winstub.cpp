@@ -8,11 +8,13 @@
 #include <atomic>
 #include <condition_variable>
 #include <ctype.h>
+#include <fcntl.h>
 #include <memory>
 #include <mutex>
 #include <set>
 #include <string.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -35,6 +37,9 @@ std::condition_variable reportArrived;
 std::vector<SERVICE_STATUS> reportList;
 std::set<ScObject*> liveScHandles;
 std::vector<std::unique_ptr<EventObject>> allEvents; // kept until reset, so a late use is seen
+std::map<HANDLE, int> openFiles;                     // file handle to its descriptor
+intptr_t nextFileHandle = 0x7000;
+std::set<HANDLE> lockedFiles;
 LPHANDLER_FUNCTION registeredHandler;
 SERVICE_STATUS_HANDLE__* const theStatusHandle = reinterpret_cast<SERVICE_STATUS_HANDLE__*>(0x5157);
 thread_local DWORD lastError;
@@ -124,6 +129,12 @@ int openScHandles()
     return static_cast<int>(liveScHandles.size());
 }
 
+int openFileHandles()
+{
+    std::lock_guard<std::mutex> guard(stateMutex);
+    return static_cast<int>(openFiles.size());
+}
+
 int openEvents()
 {
     std::lock_guard<std::mutex> guard(stateMutex);
@@ -194,10 +205,20 @@ DWORD GetModuleFileNameA(HMODULE, LPSTR fileName, DWORD size)
     return static_cast<DWORD>(path.size());
 }
 
+UINT GetSystemDirectoryA(LPSTR buffer, UINT size)
+{
+    const char folder[] = "C:\\WINNT\\system32";
+    if (size < sizeof folder) {
+        return sizeof folder;
+    }
+    memcpy(buffer, folder, sizeof folder);
+    return sizeof folder - 1;
+}
+
 HMODULE LoadLibraryA(LPCSTR fileName)
 {
     theWorld.loadedLibraries.push_back(fileName);
-    if (lowerCase(fileName) != "shell32.dll" || !theWorld.shell32Loads) {
+    if (lowerCase(fileName) != "c:\\winnt\\system32\\shell32.dll" || !theWorld.shell32Loads) {
         lastError = 126; // ERROR_MOD_NOT_FOUND
         return nullptr;
     }
@@ -256,8 +277,85 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD)
     return WAIT_OBJECT_0;
 }
 
+// Only what the log needs: opening for appending, creating if missing.
+HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD creationDisposition, DWORD,
+                   HANDLE)
+{
+    if (access != FILE_APPEND_DATA || creationDisposition != OPEN_ALWAYS) {
+        lastError = 87;
+        return INVALID_HANDLE_VALUE;
+    }
+    int fd = open(fileName, O_WRONLY | O_APPEND | O_CREAT, 0644);
+    if (fd < 0) {
+        lastError = ERROR_ACCESS_DENIED;
+        return INVALID_HANDLE_VALUE;
+    }
+    std::lock_guard<std::mutex> guard(stateMutex);
+    HANDLE handle = reinterpret_cast<HANDLE>(nextFileHandle++);
+    openFiles[handle] = fd;
+    return handle;
+}
+
+BOOL WriteFile(HANDLE file, const void* buffer, DWORD size, LPDWORD written, void*)
+{
+    int fd;
+    {
+        std::lock_guard<std::mutex> guard(stateMutex);
+        auto found = openFiles.find(file);
+        if (found == openFiles.end()) {
+            ++theWorld.badHandleUses;
+            lastError = ERROR_INVALID_HANDLE;
+            return FALSE;
+        }
+        fd = found->second;
+    }
+    ssize_t count = write(fd, buffer, size);
+    *written = count > 0 ? static_cast<DWORD>(count) : 0;
+    return count == static_cast<ssize_t>(size);
+}
+
+// One process writes in the unit tests: the turn to append is always free,
+// but it must be taken on an open file and given back before closing.
+BOOL LockFileEx(HANDLE file, DWORD, DWORD, DWORD, DWORD, LPOVERLAPPED)
+{
+    std::lock_guard<std::mutex> guard(stateMutex);
+    if (openFiles.count(file) == 0 || lockedFiles.count(file) != 0) {
+        ++theWorld.badHandleUses;
+        return FALSE;
+    }
+    lockedFiles.insert(file);
+    return TRUE;
+}
+
+BOOL UnlockFileEx(HANDLE file, DWORD, DWORD, DWORD, LPOVERLAPPED)
+{
+    std::lock_guard<std::mutex> guard(stateMutex);
+    if (lockedFiles.erase(file) == 0) {
+        ++theWorld.badHandleUses;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void Sleep(DWORD milliseconds)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
 BOOL CloseHandle(HANDLE handle)
 {
+    {
+        std::lock_guard<std::mutex> guard(stateMutex);
+        auto found = openFiles.find(handle);
+        if (found != openFiles.end()) {
+            if (lockedFiles.count(handle) != 0) {
+                ++theWorld.badHandleUses; // closed while holding the turn
+            }
+            close(found->second);
+            openFiles.erase(found);
+            return TRUE;
+        }
+    }
     EventObject* event = liveEvent(handle);
     if (event == nullptr) {
         lastError = ERROR_INVALID_HANDLE;
