@@ -12,13 +12,14 @@ static bool takeAppendTurn(HANDLE log, OVERLAPPED* turn)
 {
     turn->Offset = 0;
     turn->OffsetHigh = 0x7FFFFFFF;
-    for (DWORD waited = 0; waited < appendTurnBoundMs; ++waited) {
-        if (LockFileEx(log, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, turn)) {
-            return true;
+    DWORD start = GetTickCount();
+    while (!LockFileEx(log, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, turn)) {
+        if (GetTickCount() - start >= appendTurnBoundMs) {
+            return false;
         }
         Sleep(1);
     }
-    return false;
+    return true;
 }
 
 // Appends message as one line, every line feed written as CR LF, as a text

@@ -38,6 +38,18 @@ TEST_F(LogTest, UnopenableLogLosesEntriesAndChangesNothingElse)
     EXPECT_EQ(world().services.size(), 1u);
 }
 
+TEST_F(LogTest, EntryIsWrittenAfterABoundedWaitWhenTheTurnToAppendNeverComes)
+{
+    writeConfig("Svc", "target.exe");
+    world().appendTurnHeldElsewhere = true;
+    auto start = std::chrono::steady_clock::now();
+    runVerb("install");
+    auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(readLog(logFile), "Installed Successfully\n");
+    EXPECT_GE(waited, std::chrono::milliseconds(2000));
+    EXPECT_LT(waited, std::chrono::milliseconds(5000));
+}
+
 TEST_F(LogTest, PercentInAMessageIsWrittenLiterally)
 {
     writeConfig("100%d %s %n", "t%s.exe");

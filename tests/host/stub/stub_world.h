@@ -62,6 +62,9 @@ struct World {
     DWORD queryStatusError = 0;
     DWORD deleteServiceError = 0;
 
+    // LockFileEx: another process holds the log's turn to append for good.
+    bool appendTurnHeldElsewhere = false;
+
     // LoadLibraryA: whether shell32 can be loaded, and the loads asked for.
     bool shell32Loads = true;
     std::vector<std::string> loadedLibraries;

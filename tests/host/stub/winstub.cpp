@@ -323,6 +323,10 @@ BOOL LockFileEx(HANDLE file, DWORD, DWORD, DWORD, DWORD, LPOVERLAPPED)
         ++theWorld.badHandleUses;
         return FALSE;
     }
+    if (theWorld.appendTurnHeldElsewhere) {
+        lastError = 33; // ERROR_LOCK_VIOLATION
+        return FALSE;
+    }
     lockedFiles.insert(file);
     return TRUE;
 }
@@ -340,6 +344,12 @@ BOOL UnlockFileEx(HANDLE file, DWORD, DWORD, DWORD, LPOVERLAPPED)
 void Sleep(DWORD milliseconds)
 {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+DWORD GetTickCount()
+{
+    auto sinceStart = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<DWORD>(std::chrono::duration_cast<std::chrono::milliseconds>(sinceStart).count());
 }
 
 BOOL CloseHandle(HANDLE handle)
