@@ -32,7 +32,7 @@ void stormClient(const char* service)
 // Four client processes send 25 stop requests each, at once, to a running
 // service, and stay until it has stopped.
 //
-// Run by hand only: under Wine 8.0 it failed once in 64 runs here, and the
+// Run by hand only: under Wine 8.0 it failed once in 72 runs here, and the
 // same burst from four threads of one process fails in most runs: services.exe
 // logs a control pipe protocol error and the service process is gone, without
 // an exception in it, while the SCM still shows RUNNING or STOP_PENDING.
