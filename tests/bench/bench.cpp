@@ -2,6 +2,8 @@
 // StartService until RUNNING and from the stop request until STOPPED, over
 // interleaved cycles; the CPU time svclaunch's process uses while idle; and
 // its working set against the no-op floor's. Usage: bench.exe [cycles]
+#include "platform.h"
+
 #include <windows.h>
 
 #include <psapi.h>
@@ -32,14 +34,6 @@ double nowMs()
     LARGE_INTEGER counter;
     QueryPerformanceCounter(&counter);
     return 1000.0 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-std::string folderOfThisProgram()
-{
-    char path[MAX_PATH];
-    DWORD length = GetModuleFileNameA(NULL, path, MAX_PATH);
-    std::string whole(path, length);
-    return whole.substr(0, whole.rfind('\\'));
 }
 
 void fail(const std::string& what)
@@ -74,36 +68,6 @@ bool waitFor(SC_HANDLE service, DWORD state)
         Sleep(1);
     }
     return true;
-}
-
-void runAndWait(const std::string& commandLine)
-{
-    STARTUPINFOA startup;
-    ZeroMemory(&startup, sizeof startup);
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process;
-    std::vector<char> line(commandLine.begin(), commandLine.end());
-    line.push_back('\0');
-    if (!CreateProcessA(NULL, line.data(), NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
-        fail("run " + commandLine);
-    }
-    WaitForSingleObject(process.hProcess, boundMs);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-}
-
-void createService(const std::string& name, const std::string& commandLine)
-{
-    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CREATE_SERVICE);
-    SC_HANDLE service = manager ? CreateServiceA(manager, name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
-                                                 SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
-                                                 commandLine.c_str(), NULL, NULL, NULL, NULL, NULL)
-                                : NULL;
-    if (service == NULL) {
-        fail("create " + name);
-    }
-    CloseServiceHandle(service);
-    CloseServiceHandle(manager);
 }
 
 void removeService(const std::string& name)
@@ -243,10 +207,12 @@ int main(int argc, char* argv[])
     for (Subject& s : subjects) {
         removeService(s.name);
     }
-    runAndWait(base + "\\svclaunch\\svclaunch.exe install");
-    createService(subjects[1].name, "\"" + base + "\\noop\\noop_service.exe\"");
-    createService(subjects[2].name,
-                  "\"" + base + "\\launch\\launch_service.exe\" \"" + base + "\\launch\\target.exe\"");
+    if (!runProgram(base + "\\svclaunch\\svclaunch.exe install").finished ||
+        createOtherService(subjects[1].name, subjects[1].name, "\"" + base + "\\noop\\noop_service.exe\"") != 0 ||
+        createOtherService(subjects[2].name, subjects[2].name,
+                           "\"" + base + "\\launch\\launch_service.exe\" \"" + base + "\\launch\\target.exe\"") != 0) {
+        fail("install the three services");
+    }
 
     for (int i = 0; i < cycles; ++i) {
         for (Subject& s : subjects) {
