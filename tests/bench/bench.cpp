@@ -1,7 +1,8 @@
 // Measures svclaunch against two floors under a real SCM: the time from
 // StartService until RUNNING and from the stop request until STOPPED, over
 // interleaved cycles; the CPU time svclaunch's process uses while idle; and
-// its working set against the no-op floor's. Usage: bench.exe [cycles]
+// its working set against the no-op floor's.
+// Usage: bench.exe [cycles] [pause after RUNNING in ms]
 #include "platform.h"
 
 #include <windows.h>
@@ -18,6 +19,9 @@ namespace {
 
 const char* const root = "C:\\svclaunch-bench";
 const DWORD pauseAfterStopMs = 300; // lets a launched program finish before the next start
+// Lets the start launch finish before the stop is timed, as a service runs
+// for a while before it is stopped; 0 stops it as soon as RUNNING is seen.
+DWORD pauseAfterRunningMs = 300;
 const DWORD boundMs = 20000;
 
 struct Subject {
@@ -96,6 +100,8 @@ void cycle(Subject& subject)
         fail("start " + subject.name);
     }
     double t1 = nowMs();
+    Sleep(pauseAfterRunningMs);
+    double stopRequested = nowMs();
     SERVICE_STATUS status;
     if (!ControlService(service, SERVICE_CONTROL_STOP, &status) || !waitFor(service, SERVICE_STOPPED)) {
         fail("stop " + subject.name);
@@ -103,7 +109,7 @@ void cycle(Subject& subject)
     double t2 = nowMs();
     CloseServiceHandle(service);
     subject.startMs.push_back(t1 - t0);
-    subject.stopMs.push_back(t2 - t1);
+    subject.stopMs.push_back(t2 - stopRequested);
     Sleep(pauseAfterStopMs);
 }
 
@@ -117,19 +123,6 @@ double percentile(std::vector<double> values, double p)
 }
 
 // The running service's process, opened for its times and memory.
-HANDLE processOf(const std::string& name)
-{
-    SC_HANDLE service = openService(name, SERVICE_QUERY_STATUS);
-    SERVICE_STATUS_PROCESS status;
-    DWORD needed = 0;
-    BOOL ok = service && QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
-                                              sizeof status, &needed);
-    if (service) {
-        CloseServiceHandle(service);
-    }
-    return ok ? OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, status.dwProcessId) : NULL;
-}
-
 double cpuMs(HANDLE process)
 {
     FILETIME created, exited, kernel, user;
@@ -185,6 +178,9 @@ void copyInto(const std::string& from, const std::string& folder, const std::str
 int main(int argc, char* argv[])
 {
     int cycles = argc > 1 && atoi(argv[1]) > 0 ? atoi(argv[1]) : 30;
+    if (argc > 2) {
+        pauseAfterRunningMs = static_cast<DWORD>(atoi(argv[2]));
+    }
     QueryPerformanceFrequency(&frequency);
     std::string here = folderOfThisProgram();
     std::string base = root;
@@ -224,8 +220,8 @@ int main(int argc, char* argv[])
     startOnly(subjects[0].name);
     startOnly(subjects[1].name);
     Sleep(1000);
-    HANDLE svclaunch = processOf(subjects[0].name);
-    HANDLE noop = processOf(subjects[1].name);
+    HANDLE svclaunch = serviceProcess(subjects[0].name, PROCESS_QUERY_INFORMATION | PROCESS_VM_READ);
+    HANDLE noop = serviceProcess(subjects[1].name, PROCESS_QUERY_INFORMATION | PROCESS_VM_READ);
     double cpuBefore = cpuMs(svclaunch);
     Sleep(10000);
     double idleCpu = cpuMs(svclaunch) - cpuBefore;
@@ -239,8 +235,8 @@ int main(int argc, char* argv[])
         removeService(s.name);
     }
 
-    printf("%d interleaved cycles each, %lu ms pause after each stop; times in ms\n", cycles,
-           static_cast<unsigned long>(pauseAfterStopMs));
+    printf("%d interleaved cycles each, %lu ms pause after RUNNING and %lu ms after each stop; times in ms\n",
+           cycles, static_cast<unsigned long>(pauseAfterRunningMs), static_cast<unsigned long>(pauseAfterStopMs));
     printf("%-13s %9s %17s %9s %17s\n", "", "start p50", "start p25-p75", "stop p50", "stop p25-p75");
     for (Subject& s : subjects) {
         printf("%-13s %9.1f %8.1f-%-8.1f %9.1f %8.1f-%-8.1f\n", s.label, percentile(s.startMs, 0.5),

@@ -223,6 +223,20 @@ DWORD serviceState(const std::string& name)
     return status.dwCurrentState;
 }
 
+HANDLE serviceProcess(const std::string& name, DWORD access)
+{
+    ScHandle manager(OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT));
+    ScHandle service(manager.handle ? OpenServiceA(manager.handle, name.c_str(), SERVICE_QUERY_STATUS) : NULL);
+    SERVICE_STATUS_PROCESS status;
+    DWORD needed = 0;
+    if (service.handle == NULL || !QueryServiceStatusEx(service.handle, SC_STATUS_PROCESS_INFO,
+                                                        reinterpret_cast<BYTE*>(&status), sizeof status, &needed) ||
+        status.dwProcessId == 0) {
+        return NULL;
+    }
+    return OpenProcess(access, FALSE, status.dwProcessId);
+}
+
 DWORD startService(const std::string& name)
 {
     ScHandle manager(OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT));

@@ -42,6 +42,8 @@ size_t waitForAll(const std::vector<HANDLE>& processes);
 
 // The service database. Calls return 0 or the Windows error code.
 DWORD serviceState(const std::string& name); // 0 when the service cannot be opened
+// The running service's process, opened with access; NULL when there is none.
+HANDLE serviceProcess(const std::string& name, DWORD access);
 DWORD openServiceError(const std::string& name);
 DWORD startService(const std::string& name);
 DWORD controlService(const std::string& name, DWORD control, SERVICE_STATUS* status = NULL);
