@@ -235,8 +235,8 @@ int main(int argc, char* argv[])
         removeService(s.name);
     }
 
-    printf("%d interleaved cycles each, %lu ms pause after RUNNING and %lu ms after each stop; times in ms\n",
-           cycles, static_cast<unsigned long>(pauseAfterRunningMs), static_cast<unsigned long>(pauseAfterStopMs));
+    printf("%d interleaved cycles each, %lu ms pause after RUNNING and %lu ms after each stop; times in ms\n", cycles,
+           static_cast<unsigned long>(pauseAfterRunningMs), static_cast<unsigned long>(pauseAfterStopMs));
     printf("%-13s %9s %17s %9s %17s\n", "", "start p50", "start p25-p75", "stop p50", "stop p25-p75");
     for (Subject& s : subjects) {
         printf("%-13s %9.1f %8.1f-%-8.1f %9.1f %8.1f-%-8.1f\n", s.label, percentile(s.startMs, 0.5),

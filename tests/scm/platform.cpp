@@ -229,8 +229,9 @@ HANDLE serviceProcess(const std::string& name, DWORD access)
     ScHandle service(manager.handle ? OpenServiceA(manager.handle, name.c_str(), SERVICE_QUERY_STATUS) : NULL);
     SERVICE_STATUS_PROCESS status;
     DWORD needed = 0;
-    if (service.handle == NULL || !QueryServiceStatusEx(service.handle, SC_STATUS_PROCESS_INFO,
-                                                        reinterpret_cast<BYTE*>(&status), sizeof status, &needed) ||
+    if (service.handle == NULL ||
+        !QueryServiceStatusEx(service.handle, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof status,
+                              &needed) ||
         status.dwProcessId == 0) {
         return NULL;
     }
