@@ -17,9 +17,6 @@ struct CaseRegistration {
     static CaseRegistration name##Registration(#name, name);                                                           \
     static void name()
 
-// A case that runs only when named ("scm_tests NAME"), never in the suite.
-#define SCM_MANUAL_CASE(name) SCM_CASE(name)
-
 // Records a failure with where it happened; the case goes on.
 void recordFailure(const char* file, int line, const std::string& message);
 bool caseFailed();

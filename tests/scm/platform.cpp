@@ -192,10 +192,13 @@ size_t waitForAll(const std::vector<HANDLE>& processes)
     size_t succeeded = 0;
     for (HANDLE process : processes) {
         DWORD spent = GetTickCount() - start;
-        DWORD exitCode = 1;
-        if (WaitForSingleObject(process, spent < waitBoundMs ? waitBoundMs - spent : 0) == WAIT_OBJECT_0 &&
-            GetExitCodeProcess(process, &exitCode) && exitCode == 0) {
+        DWORD exitCode = STILL_ACTIVE;
+        bool ended = WaitForSingleObject(process, spent < waitBoundMs ? waitBoundMs - spent : 0) == WAIT_OBJECT_0;
+        if (ended && GetExitCodeProcess(process, &exitCode) && exitCode == 0) {
             ++succeeded;
+        } else {
+            printf("child process %lu %s, exit code %lu\n", static_cast<unsigned long>(GetProcessId(process)),
+                   ended ? "ended" : "still runs", static_cast<unsigned long>(exitCode));
         }
         CloseHandle(process);
     }

@@ -3,6 +3,7 @@
 #include "folder.h"
 #include "harness.h"
 
+#include <stdio.h>
 #include <stdlib.h>
 
 namespace {
@@ -29,26 +30,92 @@ void stormClient(const char* service)
     waitForState(service, SERVICE_STOPPED);
 }
 
+namespace {
+
+// How one storm against a service of its own ended.
+enum StormOutcome { stormStoppedOnce, stormServiceEndedBySCM, stormFailed };
+
 // Four client processes send 25 stop requests each, at once, to a running
-// service, and stay until it has stopped.
+// service, and stay until it has stopped. Whatever happens, the stop
+// sequence may run at most once; when STOPPED is reached it ran exactly once
+// and the process ended cleanly.
 //
-// Run by hand only: under Wine 8.0 it failed once in 72 runs here, and the
-// same burst from four threads of one process fails in most runs: services.exe
-// logs a control pipe protocol error and the service process is gone, without
-// an exception in it, while the SCM still shows RUNNING or STOP_PENDING.
-SCM_MANUAL_CASE(StopStormRunsTheStopSequenceOnce)
+// Wine 8.0's services.exe sometimes ends the service's process itself while
+// concurrent controls are in flight: a trace of the wine server shows a
+// services.exe thread calling TerminateProcess on it with exit code 0 right
+// after "service protocol error - failed to read pipe", and the SCM then
+// keeps showing RUNNING or STOP_PENDING. That outcome is told apart from a
+// fault of the service's own (which would run the stop sequence twice, end
+// its process some other way, or not end it) and reported.
+StormOutcome stormRound(const std::string& roundName)
 {
-    Folder f = installedService(__func__);
-    REQUIRE(startRunning(f.name));
+    Folder f = installedService(roundName.c_str());
+    if (!CHECK(startRunning(f.name))) {
+        return stormFailed;
+    }
     checkLaunches(f.path, {"start"});
+    HANDLE process = serviceProcess(f.name, SYNCHRONIZE | PROCESS_QUERY_INFORMATION);
+    if (!CHECK(process != NULL)) {
+        return stormFailed;
+    }
     std::vector<HANDLE> clients;
     for (int i = 0; i < stormClients; ++i) {
         clients.push_back(spawnProgram("\"" + folderOfThisProgram() + "\\scm_tests.exe\" --storm " + f.name));
     }
-    CHECK_EQ(waitForAll(clients), static_cast<unsigned long>(stormClients));
-    REQUIRE(waitForState(f.name, SERVICE_STOPPED));
-    checkLaunches(f.path, {"start", "close"});
-    CHECK_EQ(countOf(logOf(f), "\r\nstop: "), 1ul);
+    // The service reports STOPPED before its process ends, so once the
+    // process has ended the SCM's state is final.
+    bool ended = WaitForSingleObject(process, waitBoundMs) == WAIT_OBJECT_0;
+    bool stopped = serviceState(f.name) == SERVICE_STOPPED;
+    DWORD exitCode = STILL_ACTIVE;
+    GetExitCodeProcess(process, &exitCode);
+    CloseHandle(process);
+    if (stopped) {
+        // A client that ended abnormally is reported by waitForAll; what is
+        // judged here is the service.
+        waitForAll(clients);
+    } else {
+        // They would wait for a STOPPED that is not coming.
+        for (HANDLE client : clients) {
+            TerminateProcess(client, 1);
+            CloseHandle(client);
+        }
+    }
+
+    size_t stopLines = countOf(logOf(f), "\r\nstop: ");
+    size_t closeLaunches = countOf(readFile(f.path + "\\received.txt"), "close|");
+    CHECK(stopLines <= 1);
+    CHECK(closeLaunches <= 1);
+    if (stopped) {
+        checkLaunches(f.path, {"start", "close"});
+        CHECK_EQ(stopLines, 1ul);
+        CHECK(ended);
+        CHECK_EQ(exitCode, 0ul);
+        return stormStoppedOnce;
+    }
+    // The service ends its process on its own only after its stop sequence,
+    // so an end before any of it came from outside.
+    if (ended && exitCode == 0 && stopLines == 0 && closeLaunches == 0) {
+        printf("%s: the SCM ended the service's process before its stop sequence\n", roundName.c_str());
+        return stormServiceEndedBySCM;
+    }
+    CHECK(ended);
+    CHECK(stopped);
+    return stormFailed;
+}
+
+} // namespace
+
+// A storm again on a fresh service when the SCM ended the last one; this
+// happened in 6 of 240 runs under Wine 8.0 here, both builds.
+SCM_CASE(StopStormRunsTheStopSequenceOnce)
+{
+    const int rounds = 3;
+    for (int round = 1; round <= rounds; ++round) {
+        if (stormRound(std::string(__func__) + std::to_string(round)) != stormServiceEndedBySCM) {
+            return;
+        }
+    }
+    recordFailure(__FILE__, __LINE__, "the SCM ended the service's process in every round");
 }
 
 SCM_CASE(ConcurrentInstallsAndRemovesKeepEveryLogLineWhole)
