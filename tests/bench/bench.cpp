@@ -22,7 +22,6 @@ const DWORD pauseAfterStopMs = 300; // lets a launched program finish before the
 // Lets the start launch finish before the stop is timed, as a service runs
 // for a while before it is stopped; 0 stops it as soon as RUNNING is seen.
 DWORD pauseAfterRunningMs = 300;
-const DWORD boundMs = 20000;
 
 struct Subject {
     const char* label;
@@ -62,31 +61,18 @@ DWORD stateOf(SC_HANDLE service)
     return QueryServiceStatus(service, &status) ? status.dwCurrentState : 0;
 }
 
+// The timed wait: polls a handle already open, every millisecond, so that
+// the figure does not include opening the SCM at each poll.
 bool waitFor(SC_HANDLE service, DWORD state)
 {
     DWORD start = GetTickCount();
     while (stateOf(service) != state) {
-        if (GetTickCount() - start > boundMs) {
+        if (GetTickCount() - start > waitBoundMs) {
             return false;
         }
         Sleep(1);
     }
     return true;
-}
-
-void removeService(const std::string& name)
-{
-    SC_HANDLE service = openService(name, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE);
-    if (service == NULL) {
-        return;
-    }
-    SERVICE_STATUS status;
-    if (stateOf(service) == SERVICE_RUNNING) {
-        ControlService(service, SERVICE_CONTROL_STOP, &status);
-        waitFor(service, SERVICE_STOPPED);
-    }
-    DeleteService(service);
-    CloseServiceHandle(service);
 }
 
 void cycle(Subject& subject)
@@ -145,31 +131,25 @@ double workingSetKb(HANDLE process)
                : -1;
 }
 
+void copyInto(const std::string& from, const std::string& folder, const std::string& as)
+{
+    if (!makeDirectories(folder) || !copyFile(from, folder + "\\" + as)) {
+        fail("copy " + from);
+    }
+}
+
+// Starts the service, or stops it, outside the timed cycles.
 void startOnly(const std::string& name)
 {
-    SC_HANDLE service = openService(name, SERVICE_START | SERVICE_QUERY_STATUS);
-    if (service == NULL || !StartServiceA(service, 0, NULL) || !waitFor(service, SERVICE_RUNNING)) {
+    if (startService(name) != 0 || !waitForState(name, SERVICE_RUNNING)) {
         fail("start " + name);
     }
-    CloseServiceHandle(service);
 }
 
 void stopOnly(const std::string& name)
 {
-    SC_HANDLE service = openService(name, SERVICE_STOP | SERVICE_QUERY_STATUS);
-    SERVICE_STATUS status;
-    if (service == NULL || !ControlService(service, SERVICE_CONTROL_STOP, &status) ||
-        !waitFor(service, SERVICE_STOPPED)) {
+    if (controlService(name, SERVICE_CONTROL_STOP) != 0 || !waitForState(name, SERVICE_STOPPED)) {
         fail("stop " + name);
-    }
-    CloseServiceHandle(service);
-}
-
-void copyInto(const std::string& from, const std::string& folder, const std::string& as)
-{
-    CreateDirectoryA(folder.c_str(), NULL);
-    if (!CopyFileA(from.c_str(), (folder + "\\" + as).c_str(), FALSE)) {
-        fail("copy " + from);
     }
 }
 
@@ -184,24 +164,20 @@ int main(int argc, char* argv[])
     QueryPerformanceFrequency(&frequency);
     std::string here = folderOfThisProgram();
     std::string base = root;
-    CreateDirectoryA(root, NULL);
     copyInto(here + "\\svclaunch.exe", base + "\\svclaunch", "svclaunch.exe");
     copyInto(here + "\\recording_target.exe", base + "\\svclaunch", "target.exe");
     copyInto(here + "\\noop_service.exe", base + "\\noop", "noop_service.exe");
     copyInto(here + "\\launch_service.exe", base + "\\launch", "launch_service.exe");
     copyInto(here + "\\recording_target.exe", base + "\\launch", "target.exe");
-    FILE* config = fopen((base + "\\svclaunch\\service.cnf").c_str(), "w");
-    if (config == NULL) {
+    if (!writeFile(base + "\\svclaunch\\service.cnf", "SvclaunchBench\r\ntarget.exe\r\n")) {
         fail("write service.cnf");
     }
-    fputs("SvclaunchBench\ntarget.exe\n", config);
-    fclose(config);
 
     Subject subjects[] = {{"svclaunch", "SvclaunchBench", {}, {}},
                           {"no-op floor", "SvclaunchBenchNoop", {}, {}},
                           {"launch floor", "SvclaunchBenchLaunch", {}, {}}};
     for (Subject& s : subjects) {
-        removeService(s.name);
+        forceRemove(s.name);
     }
     if (!runProgram(base + "\\svclaunch\\svclaunch.exe install").finished ||
         createOtherService(subjects[1].name, subjects[1].name, "\"" + base + "\\noop\\noop_service.exe\"") != 0 ||
@@ -232,7 +208,7 @@ int main(int argc, char* argv[])
     stopOnly(subjects[0].name);
     stopOnly(subjects[1].name);
     for (Subject& s : subjects) {
-        removeService(s.name);
+        forceRemove(s.name);
     }
 
     printf("%d interleaved cycles each, %lu ms pause after RUNNING and %lu ms after each stop; times in ms\n", cycles,

@@ -118,17 +118,31 @@ bool stopStopped(const std::string& name)
     return CHECK_EQ(controlService(name, SERVICE_CONTROL_STOP), 0ul) && CHECK(waitForState(name, SERVICE_STOPPED));
 }
 
-bool startAndStopOnce(const Folder& folder)
+bool startAndStop(const Folder& folder, std::vector<std::string>& launches)
 {
     if (!startRunning(folder.name)) {
         return false;
     }
-    checkLaunches(folder.path, {"start"});
+    launches.push_back("start");
+    checkLaunches(folder.path, launches);
     if (!stopStopped(folder.name)) {
         return false;
     }
-    checkLaunches(folder.path, {"start", "close"});
+    launches.push_back("close");
+    checkLaunches(folder.path, launches);
     return true;
+}
+
+bool startAndStopOnce(const Folder& folder)
+{
+    std::vector<std::string> launches;
+    return startAndStop(folder, launches);
+}
+
+void checkNoTrace(const Folder& folder)
+{
+    CHECK(!fileExists(folder.path + "\\service.log"));
+    CHECK_EQ(openServiceError(folder.name), static_cast<unsigned long>(ERROR_SERVICE_DOES_NOT_EXIST));
 }
 
 void checkLaunches(const std::string& targetFolder, const std::vector<std::string>& parameters)

@@ -42,9 +42,15 @@ std::string logOf(const Folder& folder);
 bool startRunning(const std::string& name);
 bool stopStopped(const std::string& name);
 
-// One start and stop of a service that has never run, with the target's
-// "start" and then "close" seen beside it. Returns whether it stopped.
+// One more start and stop, with the target's "start" and then "close" seen
+// beside it after those it received before (launches, which grows by two).
+// Returns whether it stopped.
+bool startAndStop(const Folder& folder, std::vector<std::string>& launches);
+// The same for a service that has never run.
 bool startAndStopOnce(const Folder& folder);
+
+// Checks that svclaunch left no trace: no service.log, no service.
+void checkNoTrace(const Folder& folder);
 
 // Waits until the target's received.txt beside it holds count launches and
 // checks that they carried these parameters, in this order, each started in

@@ -25,12 +25,7 @@ SCM_CASE(TwoStartStopCycles)
     Folder f = installedService(__func__);
     std::vector<std::string> launches;
     for (int cycle = 0; cycle < 2; ++cycle) {
-        REQUIRE(startRunning(f.name));
-        launches.push_back("start");
-        checkLaunches(f.path, launches);
-        REQUIRE(stopStopped(f.name));
-        launches.push_back("close");
-        checkLaunches(f.path, launches);
+        REQUIRE(startAndStop(f, launches));
     }
     std::string run =
         f.name + " Created this file\r\nstart: " + f.path + "\\target.exe\r\nstop: " + f.path + "\\target.exe\r\n";

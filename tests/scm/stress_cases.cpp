@@ -171,12 +171,7 @@ SCM_CASE(SoakStartStopCycles)
     std::vector<std::string> launches;
     DWORD started = GetTickCount();
     for (int cycle = 0; cycle < cycles; ++cycle) {
-        REQUIRE(startRunning(f.name));
-        launches.push_back("start");
-        checkLaunches(f.path, launches);
-        REQUIRE(stopStopped(f.name));
-        launches.push_back("close");
-        checkLaunches(f.path, launches);
+        REQUIRE(startAndStop(f, launches));
         REQUIRE(!caseFailed());
     }
     DWORD spent = GetTickCount() - started;
