@@ -13,7 +13,8 @@ for preset in win32 win64; do
     cmake --build --preset "$preset" >/dev/null
     prefix=build/$preset/wine
     echo "=== $preset"
+    bash scripts/wine.sh "$preset" --check || continue
     bash tests/scm/prefix.sh up "$prefix" "$preset" >/dev/null
-    WINEPREFIX=$PWD/$prefix/run WINEDEBUG=-all wine "build/$preset/bench.exe" "$cycles" "$pause" || true
-    bash tests/scm/prefix.sh down "$prefix" "build/$preset/scm_tests.exe" >/dev/null
+    WINEPREFIX=$PWD/$prefix/run WINEDEBUG=-all bash scripts/wine.sh "$preset" "build/$preset/bench.exe" "$cycles" "$pause" || true
+    bash tests/scm/prefix.sh down "$prefix" "$preset" "build/$preset/scm_tests.exe" >/dev/null
 done

@@ -8,11 +8,17 @@ source scripts/packages.sh
 ensure_packages "${build_packages[@]}" "${wine_packages[@]}"
 
 preset=${1:-win32}
+if [ $# -eq 0 ] && ! bash scripts/wine.sh win32 --check; then
+    echo "showing the win64 build instead"
+    preset=win64
+fi
+bash scripts/wine.sh "$preset" --check
 name=DemoService
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset" --target svclaunch recording_target >/dev/null
 
 export WINEPREFIX=$PWD/build/demo-$preset/prefix WINEDEBUG=-all WINEARCH=$preset
+wine() { bash scripts/wine.sh "$preset" "$@"; }
 finish() {
     wineserver -k 2>/dev/null || true
     wineserver -w 2>/dev/null || true

@@ -13,9 +13,10 @@ for preset in win32 win64; do
     cmake --build --preset "$preset" >/dev/null
     prefix=build/$preset/wine
     echo "=== $preset: $cycles start/stop cycles"
+    bash scripts/wine.sh "$preset" --check || continue
     bash tests/scm/prefix.sh up "$prefix" "$preset"
     SVCLAUNCH_SOAK_CYCLES=$cycles WINEPREFIX=$PWD/$prefix/run WINEDEBUG=-all \
-        wine "build/$preset/scm_tests.exe" SoakStartStopCycles || status=1
-    bash tests/scm/prefix.sh down "$prefix" "build/$preset/scm_tests.exe" || status=1
+        bash scripts/wine.sh "$preset" "build/$preset/scm_tests.exe" SoakStartStopCycles || status=1
+    bash tests/scm/prefix.sh down "$prefix" "$preset" "build/$preset/scm_tests.exe" || status=1
 done
 exit $status

@@ -1,15 +1,19 @@
 #!/usr/bin/env bash
 # Brings up and ends the Wine prefix that the SCM suite runs in.
-#   prefix.sh up   DIR ARCH          a fresh prefix DIR/run with one SCM
-#   prefix.sh down DIR SCM_TESTS_EXE every service of the suite removed, the
-#                                    prefix's server ended, DIR/run deleted
-# DIR/template is booted once and cloned for every run.
+#   prefix.sh up   DIR ARCH               a fresh prefix DIR/run with one SCM
+#   prefix.sh down DIR ARCH SCM_TESTS_EXE every service of the suite removed, the
+#                                         prefix's server ended, DIR/run deleted
+# DIR/template is booted once and cloned for every run. Exits 77 (skipped)
+# when this machine cannot run Wine for ARCH.
 set -euo pipefail
 action=$1
 dir=$(realpath -m "$2")
+arch=$3
 template=$dir/template
 run=$dir/run
 export WINEDEBUG=-all
+wine() { bash "$(dirname "$0")/../../scripts/wine.sh" "$arch" "$@"; }
+bash "$(dirname "$0")/../../scripts/wine.sh" "$arch" --check || exit $?
 
 end_server() {
     WINEPREFIX=$1 wineserver -k 2>/dev/null || true
@@ -23,7 +27,6 @@ processes_of() {
 
 case $action in
 up)
-    arch=$3
     end_server "$run"
     rm -rf "$run"
     if [ ! -f "$template/.booted" ]; then
@@ -46,7 +49,7 @@ up)
     echo "prefix $run is up"
     ;;
 down)
-    scm_tests=$3
+    scm_tests=$4
     if [ -d "$run" ]; then
         WINEPREFIX=$run wine "$scm_tests" --cleanup || true
     fi
@@ -60,7 +63,7 @@ down)
     echo "prefix $run is down"
     ;;
 *)
-    echo "usage: prefix.sh up DIR ARCH | down DIR SCM_TESTS_EXE" >&2
+    echo "usage: prefix.sh up DIR ARCH | down DIR ARCH SCM_TESTS_EXE" >&2
     exit 2
     ;;
 esac
