@@ -77,7 +77,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
     if (data.ConsumeBool()) {
         world.services["svc"] = {"Svc", "\"C:\\svc.exe\"", data.ConsumeBool() ? SERVICE_STOPPED : SERVICE_RUNNING};
     }
+    // The own path in UTF-8: mostly plain ASCII of any length, at times one
+    // that the code page spells only by a look-alike, or exactly.
+    static const char* const modulePaths[] = {"C:\\B\xC4\x81"
+                                              "ckup\\svclaunch.exe",
+                                              "C:\\Caf\xC3\xA9\\svclaunch.exe"};
     world.modulePath = data.ConsumeRandomLengthString(300);
+    for (char& c : world.modulePath) {
+        c = c & 0x7F ? static_cast<char>(c & 0x7F) : 'x';
+    }
+    if (data.ConsumeIntegralInRange(0, 7) == 0) {
+        world.modulePath = modulePaths[data.ConsumeBool()];
+    }
 
     static const char* const verbs[] = {"install", "REMOVE", "Install", "remove", "start", ""};
     std::string verb = verbs[data.ConsumeIntegralInRange<size_t>(0, 5)];

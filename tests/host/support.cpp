@@ -24,7 +24,10 @@ void SvclaunchTest::SetUp()
 
 void SvclaunchTest::TearDown()
 {
+    stub::joinServiceThread();
     EXPECT_EQ(stub::openFileHandles(), 0);
+    EXPECT_EQ(stub::world().reportsAfterStopped, 0) << "SetServiceStatus was called after STOPPED";
+    EXPECT_FALSE(stub::world().stoppedNeverReported) << "the service never reported STOPPED";
     stub::reset();
     ASSERT_EQ(chdir(previousDirectory.c_str()), 0);
     std::string command = "rm -rf '" + scratch + "'";

@@ -53,6 +53,7 @@ struct World {
     bool serviceStartsLate = false;  // serviceMain is entered only after the dispatcher has returned
     DWORD registerHandlerError = 0;
     DWORD createEventError = 0;
+    std::function<void(const std::string& parameters)> onLaunch; // runs inside ShellExecuteA
 
     // Service database. An error set here makes every such call fail with it.
     std::map<std::string, Registration> services; // keyed by lower-case name
@@ -62,14 +63,19 @@ struct World {
     DWORD queryStatusError = 0;
     DWORD deleteServiceError = 0;
 
-    // LockFileEx: another process holds the log's turn to append for good.
+    // LockFileEx: another process holds the log's turn to append for good;
+    // or the lock fails for a reason of its own (a device, say), with this code.
     bool appendTurnHeldElsewhere = false;
+    DWORD lockError = 0;
 
     // LoadLibraryA: whether shell32 can be loaded, and the loads asked for.
     bool shell32Loads = true;
     std::vector<std::string> loadedLibraries;
 
-    // GetModuleFileNameA: the executable's path, or a failure.
+    // GetModuleFileNameA and W: the executable's path in UTF-8, or a failure.
+    // The ANSI code page is 1252 as far as Latin-1 goes; a character beyond
+    // it is given a best-fit look-alike (U+0101 a with macron becomes "a"),
+    // as Windows does.
     std::string modulePath = "C:\\svc\\svclaunch.exe";
     DWORD moduleFileNameError = 0;
 
@@ -85,6 +91,9 @@ struct World {
     std::vector<std::string> closedHandles; // "manager:..." or "service:NAME", in closing order
     int badHandleUses = 0;                  // calls on a closed or unknown handle
     int eventsCreated = 0;
+    int locksGranted = 0;
+    int reportsAfterStopped = 0;       // SetServiceStatus once STOPPED was reported: may crash on Windows
+    bool stoppedNeverReported = false; // the dispatcher gave up waiting for STOPPED
 };
 
 World& world();
@@ -100,6 +109,13 @@ int openFileHandles();
 // Status reports in the order SetServiceStatus received them.
 std::vector<SERVICE_STATUS> reports();
 
+// What the product did, in the order it did it: "report N" for a status
+// report of state N, "launch P" for a launch with parameters P, and
+// "log TEXT" for a write to a file, its line end left out.
+std::vector<std::string> timeline();
+// Waits, at most for bound, until the timeline holds entry.
+bool waitForEntry(const std::string& entry, std::chrono::milliseconds bound = std::chrono::seconds(10));
+
 // Delivers a control code to the registered handler on the calling thread,
 // as the dispatcher does. Returns false when no handler is registered.
 bool deliverControl(DWORD control);
@@ -109,6 +125,16 @@ void joinServiceThread();
 
 // Waits, at most for bound, until a report with that state has arrived.
 bool waitForState(DWORD state, std::chrono::milliseconds bound = std::chrono::seconds(10));
+
+// The clock behind GetTickCount, Sleep and the timeouts of
+// WaitForSingleObject: it moves only when the product sleeps or a test
+// advances it, so a bound of seconds is tested without waiting for it.
+DWORD clockNow();
+void advanceClock(DWORD milliseconds);
+
+// How long the stand-in's dispatcher waits, in real time, for STOPPED
+// before it gives up and returns as if its connection had broken.
+const std::chrono::seconds stoppedBound(10);
 
 } // namespace stub
 

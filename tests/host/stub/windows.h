@@ -17,6 +17,10 @@ typedef int BOOL;
 typedef void* HANDLE;
 typedef void* LPVOID;
 typedef char* LPSTR;
+typedef uint16_t WCHAR;
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
+typedef BOOL* LPBOOL;
 typedef const char* LPCSTR;
 typedef DWORD* LPDWORD;
 
@@ -36,16 +40,24 @@ typedef int(WINAPI* FARPROC)();
 struct SECURITY_ATTRIBUTES;
 typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 
+const UINT CP_ACP = 0;
+
 const DWORD INFINITE = 0xFFFFFFFF;
 const DWORD WAIT_OBJECT_0 = 0;
 const DWORD WAIT_TIMEOUT = 0x102;
 const DWORD WAIT_FAILED = 0xFFFFFFFF;
 
 const DWORD NO_ERROR = 0;
+const DWORD ERROR_INVALID_FUNCTION = 1;
 const DWORD ERROR_ACCESS_DENIED = 5;
 const DWORD ERROR_INVALID_HANDLE = 6;
 const DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
+const DWORD ERROR_SHARING_VIOLATION = 32;
+const DWORD ERROR_LOCK_VIOLATION = 33;
+const DWORD ERROR_INVALID_PARAMETER = 87;
 const DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+const DWORD ERROR_NOT_LOCKED = 158;
+const DWORD ERROR_FILENAME_EXCED_RANGE = 206;
 const DWORD ERROR_BROKEN_PIPE = 109;
 const DWORD ERROR_SERVICE_DOES_NOT_EXIST = 1060;
 const DWORD ERROR_FAILED_SERVICE_CONTROLLER_CONNECT = 1063;
@@ -81,6 +93,10 @@ const DWORD SC_MANAGER_CREATE_SERVICE = 0x2;
 
 const int SW_HIDE = 0;
 
+const DWORD GENERIC_READ = 0x80000000;
+const DWORD GENERIC_WRITE = 0x40000000;
+const DWORD FILE_READ_DATA = 0x1;
+const DWORD FILE_WRITE_DATA = 0x2;
 const DWORD FILE_APPEND_DATA = 0x4;
 const DWORD FILE_SHARE_READ = 0x1;
 const DWORD FILE_SHARE_WRITE = 0x2;
@@ -124,8 +140,11 @@ typedef struct _CRITICAL_SECTION {
 
 DWORD GetLastError();
 void SetLastError(DWORD error);
-int lstrcmpiA(LPCSTR first, LPCSTR second);
 DWORD GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
+DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size);
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideLength, LPSTR bytes, int size,
+                        LPCSTR defaultChar, LPBOOL usedDefaultChar);
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR bytes, int byteLength, LPWSTR wide, int size);
 HMODULE LoadLibraryA(LPCSTR fileName);
 UINT GetSystemDirectoryA(LPSTR buffer, UINT size);
 FARPROC GetProcAddress(HMODULE module, LPCSTR procName);

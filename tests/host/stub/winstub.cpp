@@ -8,11 +8,14 @@
 #include <atomic>
 #include <condition_variable>
 #include <ctype.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
 #include <set>
+#include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -31,15 +34,30 @@ struct EventObject {
     bool closed = false;
 };
 
+struct OpenFile {
+    int fd;
+    DWORD access;
+    DWORD share;
+    dev_t device;
+    ino_t inode;
+    bool locked;
+};
+
+// A second before GetTickCount wraps, so that every bound is tested across the wrap.
+const DWORD clockStart = 0xFFFFFC18;
+
 stub::World theWorld;
 std::mutex stateMutex; // guards the handle sets and the report list
 std::condition_variable reportArrived;
 std::vector<SERVICE_STATUS> reportList;
+std::vector<std::string> timelineList;
+bool stoppedReported;
+bool serviceMainReturned;
 std::set<ScObject*> liveScHandles;
 std::vector<std::unique_ptr<EventObject>> allEvents; // kept until reset, so a late use is seen
-std::map<HANDLE, int> openFiles;                     // file handle to its descriptor
+std::map<HANDLE, OpenFile> openFiles;
 intptr_t nextFileHandle = 0x7000;
-std::set<HANDLE> lockedFiles;
+std::atomic<DWORD> clockMs{clockStart};
 LPHANDLER_FUNCTION registeredHandler;
 SERVICE_STATUS_HANDLE__* const theStatusHandle = reinterpret_cast<SERVICE_STATUS_HANDLE__*>(0x5157);
 thread_local DWORD lastError;
@@ -119,8 +137,22 @@ void reset()
     liveScHandles.clear();
     allEvents.clear();
     reportList.clear();
+    timelineList.clear();
+    stoppedReported = false;
+    serviceMainReturned = false;
     registeredHandler = nullptr;
+    clockMs = clockStart;
     theWorld = World();
+}
+
+DWORD clockNow()
+{
+    return clockMs;
+}
+
+void advanceClock(DWORD milliseconds)
+{
+    clockMs += milliseconds;
 }
 
 int openScHandles()
@@ -145,6 +177,20 @@ std::vector<SERVICE_STATUS> reports()
 {
     std::lock_guard<std::mutex> guard(stateMutex);
     return reportList;
+}
+
+std::vector<std::string> timeline()
+{
+    std::lock_guard<std::mutex> guard(stateMutex);
+    return timelineList;
+}
+
+bool waitForEntry(const std::string& entry, std::chrono::milliseconds bound)
+{
+    std::unique_lock<std::mutex> lock(stateMutex);
+    return reportArrived.wait_for(lock, bound, [&entry] {
+        return std::find(timelineList.begin(), timelineList.end(), entry) != timelineList.end();
+    });
 }
 
 bool deliverControl(DWORD control)
@@ -182,9 +228,77 @@ void SetLastError(DWORD error)
     lastError = error;
 }
 
-int lstrcmpiA(LPCSTR first, LPCSTR second)
+namespace {
+
+// UTF-8 to UTF-16 code units; a malformed byte becomes U+FFFD.
+std::basic_string<WCHAR> fromUtf8(const std::string& text)
 {
-    return strcasecmp(first, second);
+    std::basic_string<WCHAR> wide;
+    for (size_t i = 0; i < text.size();) {
+        unsigned char lead = static_cast<unsigned char>(text[i]);
+        size_t extra = lead < 0x80 ? 0 : (lead & 0xE0) == 0xC0 ? 1 : (lead & 0xF0) == 0xE0 ? 2 : 3;
+        uint32_t code = extra == 0 ? lead : extra == 1 ? lead & 0x1F : extra == 2 ? lead & 0x0F : lead & 0x07;
+        bool valid = (lead < 0x80 || (lead >= 0xC2 && lead <= 0xF4)) && i + extra < text.size();
+        for (size_t k = 1; valid && k <= extra; ++k) {
+            unsigned char next = static_cast<unsigned char>(text[i + k]);
+            valid = (next & 0xC0) == 0x80;
+            code = (code << 6) | (next & 0x3F);
+        }
+        if (!valid || code > 0xFFFF) {
+            wide += 0xFFFD;
+            ++i;
+            continue;
+        }
+        wide += static_cast<WCHAR>(code);
+        i += extra + 1;
+    }
+    return wide;
+}
+
+// One character in the stand-in's ANSI code page, best fit where it has none.
+char toAnsi(WCHAR c)
+{
+    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
+        return static_cast<char>(c);
+    }
+    switch (c) {
+    case 0x0100:
+    case 0x0101:
+        return c == 0x0100 ? 'A' : 'a';
+    case 0x0113:
+        return 'e';
+    case 0x0131:
+        return 'i';
+    case 0x014D:
+        return 'o';
+    default:
+        return '?';
+    }
+}
+
+// Copies a path of length characters as Windows XP and later do: one that
+// does not fit is cut to size - 1 characters and the whole size is returned.
+template <typename Char> DWORD copyModulePath(const Char* path, size_t length, Char* out, DWORD size)
+{
+    if (length >= size) {
+        std::copy(path, path + size - 1, out);
+        out[size - 1] = 0;
+        lastError = ERROR_INSUFFICIENT_BUFFER;
+        return size;
+    }
+    std::copy(path, path + length + 1, out);
+    return static_cast<DWORD>(length);
+}
+
+} // namespace
+
+DWORD GetModuleFileNameW(HMODULE, LPWSTR fileName, DWORD size)
+{
+    if (failWith(theWorld.moduleFileNameError)) {
+        return 0;
+    }
+    std::basic_string<WCHAR> path = fromUtf8(theWorld.modulePath);
+    return copyModulePath(path.c_str(), path.size(), fileName, size);
 }
 
 DWORD GetModuleFileNameA(HMODULE, LPSTR fileName, DWORD size)
@@ -192,17 +306,49 @@ DWORD GetModuleFileNameA(HMODULE, LPSTR fileName, DWORD size)
     if (failWith(theWorld.moduleFileNameError)) {
         return 0;
     }
-    // As on Windows XP and later: a path that does not fit is cut to
-    // size - 1 characters and the whole size is returned.
-    const std::string& path = theWorld.modulePath;
-    if (path.size() >= size) {
-        memcpy(fileName, path.data(), size - 1);
-        fileName[size - 1] = '\0';
-        lastError = ERROR_INSUFFICIENT_BUFFER;
-        return size;
+    std::string path;
+    for (WCHAR c : fromUtf8(theWorld.modulePath)) {
+        path += toAnsi(c);
     }
-    memcpy(fileName, path.c_str(), path.size() + 1);
-    return static_cast<DWORD>(path.size());
+    return copyModulePath(path.c_str(), path.size(), fileName, size);
+}
+
+// Only what the product asks: the ANSI code page, whole terminated strings.
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideLength, LPSTR bytes, int size, LPCSTR, LPBOOL)
+{
+    if (codePage != CP_ACP || flags != 0 || wideLength != -1) {
+        lastError = ERROR_INVALID_PARAMETER;
+        return 0;
+    }
+    int length = 0;
+    while (wide[length] != 0) {
+        ++length;
+    }
+    if (length + 1 > size) {
+        lastError = ERROR_INSUFFICIENT_BUFFER;
+        return 0;
+    }
+    for (int i = 0; i <= length; ++i) {
+        bytes[i] = toAnsi(wide[i]);
+    }
+    return length + 1;
+}
+
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR bytes, int byteLength, LPWSTR wide, int size)
+{
+    if (codePage != CP_ACP || flags != 0 || byteLength != -1) {
+        lastError = ERROR_INVALID_PARAMETER;
+        return 0;
+    }
+    int length = static_cast<int>(strlen(bytes));
+    if (length + 1 > size) {
+        lastError = ERROR_INSUFFICIENT_BUFFER;
+        return 0;
+    }
+    for (int i = 0; i <= length; ++i) {
+        wide[i] = static_cast<unsigned char>(bytes[i]);
+    }
+    return length + 1;
 }
 
 UINT GetSystemDirectoryA(LPSTR buffer, UINT size)
@@ -264,36 +410,111 @@ BOOL SetEvent(HANDLE handle)
     return TRUE;
 }
 
-DWORD WaitForSingleObject(HANDLE handle, DWORD)
+// A finite timeout runs on the stand-in's clock: it ends when the product's
+// sleeps or the test have moved the clock that far. A wait that nothing
+// ends within a bound of real time is a hang: the test process stops with
+// a message rather than wait for the test runner's timeout.
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds)
 {
     EventObject* event = liveEvent(handle);
     if (event == nullptr) {
         lastError = ERROR_INVALID_HANDLE;
         return WAIT_FAILED;
     }
+    DWORD start = clockMs;
+    auto hangAt = std::chrono::steady_clock::now() + std::chrono::seconds(15);
     std::unique_lock<std::mutex> lock(event->mutex);
-    event->signalled.wait(lock, [event] { return event->isSet; });
-    event->isSet = false; // automatic reset
+    while (!event->isSet) {
+        if (milliseconds != INFINITE && clockMs - start >= milliseconds) {
+            return WAIT_TIMEOUT;
+        }
+        if (std::chrono::steady_clock::now() >= hangAt) {
+            fprintf(stderr, "stand-in: a wait %s has gone on for 15 s: nothing signalled the event%s\n",
+                    milliseconds == INFINITE ? "without a time limit" : "on the clock",
+                    milliseconds == INFINITE ? "" : " and nothing moved the clock");
+            abort();
+        }
+        event->signalled.wait_for(lock, std::chrono::milliseconds(1));
+    }
+    if (!event->manualReset) {
+        event->isSet = false;
+    }
     return WAIT_OBJECT_0;
 }
 
-// Only what the log needs: opening for appending, creating if missing.
-HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD creationDisposition, DWORD,
-                   HANDLE)
+namespace {
+
+bool readsData(DWORD access)
 {
-    if (access != FILE_APPEND_DATA || creationDisposition != OPEN_ALWAYS) {
-        lastError = 87;
+    return (access & (GENERIC_READ | FILE_READ_DATA)) != 0;
+}
+
+bool writesData(DWORD access)
+{
+    return (access & (GENERIC_WRITE | FILE_WRITE_DATA | FILE_APPEND_DATA)) != 0;
+}
+
+// Windows refuses an open that would read or write a file whose open
+// handles do not share that, or that does not share what they do.
+bool sharingConflicts(DWORD access, DWORD share, const OpenFile& other)
+{
+    return (readsData(access) && !(other.share & FILE_SHARE_READ)) ||
+           (writesData(access) && !(other.share & FILE_SHARE_WRITE)) ||
+           (readsData(other.access) && !(share & FILE_SHARE_READ)) ||
+           (writesData(other.access) && !(share & FILE_SHARE_WRITE));
+}
+
+} // namespace
+
+// Only what the log needs: opening for appending, with or without read
+// access, creating the file if missing. As on Windows without long-path
+// support, an ANSI path of MAX_PATH characters or more is refused, and so is
+// an open that the share modes of the file's open handles do not allow.
+HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES, DWORD creationDisposition,
+                   DWORD, HANDLE)
+{
+    if (strlen(fileName) >= MAX_PATH) {
+        lastError = ERROR_FILENAME_EXCED_RANGE;
         return INVALID_HANDLE_VALUE;
     }
-    int fd = open(fileName, O_WRONLY | O_APPEND | O_CREAT, 0644);
-    if (fd < 0) {
+    DWORD readAccess = GENERIC_READ | FILE_READ_DATA;
+    if ((access & ~readAccess) != FILE_APPEND_DATA || creationDisposition != OPEN_ALWAYS) {
+        lastError = ERROR_INVALID_PARAMETER;
+        return INVALID_HANDLE_VALUE;
+    }
+    int fd = open(fileName, (readsData(access) ? O_RDWR : O_WRONLY) | O_APPEND | O_CREAT, 0644);
+    struct stat info;
+    if (fd < 0 || fstat(fd, &info) != 0) {
+        if (fd >= 0) {
+            close(fd);
+        }
         lastError = ERROR_ACCESS_DENIED;
         return INVALID_HANDLE_VALUE;
     }
     std::lock_guard<std::mutex> guard(stateMutex);
+    for (const auto& open : openFiles) {
+        const OpenFile& other = open.second;
+        if (other.device == info.st_dev && other.inode == info.st_ino && sharingConflicts(access, shareMode, other)) {
+            close(fd);
+            lastError = ERROR_SHARING_VIOLATION;
+            return INVALID_HANDLE_VALUE;
+        }
+    }
     HANDLE handle = reinterpret_cast<HANDLE>(nextFileHandle++);
-    openFiles[handle] = fd;
+    openFiles[handle] = {fd, access, shareMode, info.st_dev, info.st_ino, false};
     return handle;
+}
+
+// The C runtime opens files through CreateFileA, so on Windows fopen meets
+// the same path limit. The host build links the product's fopen to this.
+extern "C" FILE* __real_fopen(const char* path, const char* mode);
+extern "C" FILE* __wrap_fopen(const char* path, const char* mode)
+{
+    if (strlen(path) >= MAX_PATH) {
+        errno = ENAMETOOLONG;
+        return nullptr;
+    }
+    return __real_fopen(path, mode);
 }
 
 BOOL WriteFile(HANDLE file, const void* buffer, DWORD size, LPDWORD written, void*)
@@ -307,49 +528,69 @@ BOOL WriteFile(HANDLE file, const void* buffer, DWORD size, LPDWORD written, voi
             lastError = ERROR_INVALID_HANDLE;
             return FALSE;
         }
-        fd = found->second;
+        fd = found->second.fd;
+        std::string text(static_cast<const char*>(buffer), size);
+        timelineList.push_back("log " + text.substr(0, text.find_last_not_of("\r\n") + 1));
+        reportArrived.notify_all();
     }
     ssize_t count = write(fd, buffer, size);
     *written = count > 0 ? static_cast<DWORD>(count) : 0;
     return count == static_cast<ssize_t>(size);
 }
 
-// One process writes in the unit tests: the turn to append is always free,
-// but it must be taken on an open file and given back before closing.
+// One process writes in the unit tests: the turn to append is free unless a
+// test holds it elsewhere. As on Windows, a lock needs a handle with read or
+// write data access; it must be taken on an open file and given back before
+// closing.
 BOOL LockFileEx(HANDLE file, DWORD, DWORD, DWORD, DWORD, LPOVERLAPPED)
 {
     std::lock_guard<std::mutex> guard(stateMutex);
-    if (openFiles.count(file) == 0 || lockedFiles.count(file) != 0) {
+    auto found = openFiles.find(file);
+    if (found == openFiles.end() || found->second.locked) {
         ++theWorld.badHandleUses;
+        lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    DWORD dataAccess = GENERIC_READ | GENERIC_WRITE | FILE_READ_DATA | FILE_WRITE_DATA;
+    if ((found->second.access & dataAccess) == 0) {
+        lastError = ERROR_ACCESS_DENIED;
+        return FALSE;
+    }
+    if (failWith(theWorld.lockError)) {
         return FALSE;
     }
     if (theWorld.appendTurnHeldElsewhere) {
-        lastError = 33; // ERROR_LOCK_VIOLATION
+        lastError = ERROR_LOCK_VIOLATION;
         return FALSE;
     }
-    lockedFiles.insert(file);
+    found->second.locked = true;
+    ++theWorld.locksGranted;
     return TRUE;
 }
 
 BOOL UnlockFileEx(HANDLE file, DWORD, DWORD, DWORD, LPOVERLAPPED)
 {
     std::lock_guard<std::mutex> guard(stateMutex);
-    if (lockedFiles.erase(file) == 0) {
+    auto found = openFiles.find(file);
+    if (found == openFiles.end() || !found->second.locked) {
         ++theWorld.badHandleUses;
+        lastError = ERROR_NOT_LOCKED;
         return FALSE;
     }
+    found->second.locked = false;
     return TRUE;
 }
 
+// Moves the stand-in's clock instead of waiting.
 void Sleep(DWORD milliseconds)
 {
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    clockMs += milliseconds;
+    std::this_thread::yield();
 }
 
 DWORD GetTickCount()
 {
-    auto sinceStart = std::chrono::steady_clock::now().time_since_epoch();
-    return static_cast<DWORD>(std::chrono::duration_cast<std::chrono::milliseconds>(sinceStart).count());
+    return clockMs;
 }
 
 BOOL CloseHandle(HANDLE handle)
@@ -358,10 +599,10 @@ BOOL CloseHandle(HANDLE handle)
         std::lock_guard<std::mutex> guard(stateMutex);
         auto found = openFiles.find(handle);
         if (found != openFiles.end()) {
-            if (lockedFiles.count(handle) != 0) {
+            if (found->second.locked) {
                 ++theWorld.badHandleUses; // closed while holding the turn
             }
-            close(found->second);
+            close(found->second.fd);
             openFiles.erase(found);
             return TRUE;
         }
@@ -407,11 +648,12 @@ BOOL StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* table)
     std::vector<std::string> arguments = theWorld.startParameters;
     arguments.insert(arguments.begin(), theWorld.dispatchedName);
     LPSERVICE_MAIN_FUNCTIONA serviceMain = table[0].lpServiceProc;
-    // The thread owns its arguments: it may outlive this call.
+    // The thread owns its arguments: it outlives this call.
     static std::atomic<bool> dispatcherReturned;
     dispatcherReturned = false;
     bool startsLate = theWorld.serviceStartsLate;
-    std::thread serviceThread([serviceMain, arguments, startsLate]() mutable {
+    stub::joinServiceThread();
+    lingeringServiceThread = std::thread([serviceMain, arguments, startsLate]() mutable {
         while (startsLate && !dispatcherReturned) {
             std::this_thread::yield();
         }
@@ -421,6 +663,9 @@ BOOL StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* table)
         }
         argv.push_back(nullptr);
         serviceMain(static_cast<DWORD>(arguments.size()), argv.data());
+        std::lock_guard<std::mutex> guard(stateMutex);
+        serviceMainReturned = true;
+        reportArrived.notify_all();
     });
     if (theWorld.scmDriver) {
         theWorld.scmDriver();
@@ -428,12 +673,23 @@ BOOL StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* table)
         stub::deliverControl(SERVICE_CONTROL_STOP);
     }
     if (theWorld.connectionBreaks) {
-        lingeringServiceThread = std::move(serviceThread);
         lastError = ERROR_BROKEN_PIPE;
         dispatcherReturned = true;
         return FALSE;
     }
-    serviceThread.join();
+    // As on Windows, the call returns once the service has reported
+    // STOPPED, which may be before serviceMain has returned. A service that
+    // never does is given up on after a bound, as if the connection broke.
+    std::unique_lock<std::mutex> lock(stateMutex);
+    if (!reportArrived.wait_for(lock, stub::stoppedBound, [] { return stoppedReported || serviceMainReturned; })) {
+        theWorld.stoppedNeverReported = true;
+        fprintf(stderr, "stand-in: no STOPPED within %lld s; the dispatcher returns as on a broken connection\n",
+                static_cast<long long>(stub::stoppedBound.count()));
+        lastError = ERROR_BROKEN_PIPE;
+        dispatcherReturned = true;
+        return FALSE;
+    }
+    dispatcherReturned = true;
     return TRUE;
 }
 
@@ -456,7 +712,15 @@ BOOL SetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS status)
         lastError = ERROR_INVALID_HANDLE;
         return FALSE;
     }
+    // After STOPPED the handle may be gone, and on Windows a call may crash.
+    if (stoppedReported) {
+        ++theWorld.reportsAfterStopped;
+        lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
     reportList.push_back(*status);
+    timelineList.push_back("report " + std::to_string(status->dwCurrentState));
+    stoppedReported = status->dwCurrentState == SERVICE_STOPPED;
     reportArrived.notify_all();
     return TRUE;
 }
@@ -577,5 +841,13 @@ HINSTANCE ShellExecuteA(HWND window, LPCSTR operation, LPCSTR file, LPCSTR param
 {
     theWorld.launches.push_back({window != nullptr, operation ? operation : "", file ? file : "",
                                  parameters ? parameters : "", directory != nullptr, show});
+    {
+        std::lock_guard<std::mutex> guard(stateMutex);
+        timelineList.push_back("launch " + theWorld.launches.back().parameters);
+        reportArrived.notify_all();
+    }
+    if (theWorld.onLaunch) {
+        theWorld.onLaunch(theWorld.launches.back().parameters);
+    }
     return reinterpret_cast<HINSTANCE>(static_cast<intptr_t>(42)); // above 32: started
 }
