@@ -6,15 +6,17 @@ const DWORD appendTurnBoundMs = 2000;
 
 // Takes the turn to append among all processes writing this log: an
 // exclusive lock on one byte far beyond any real end of the file, so that
-// readers of the file are never in its way. Gives up after a bound rather
-// than wait on a lock that someone holds for good.
+// readers of the file are never in its way. Waits only while another writer
+// holds the turn, and then only for a bound, rather than wait on a lock that
+// someone holds for good; a lock refused for any other reason (a log that is
+// a device, a handle that may not lock) is not waited for at all.
 static bool takeAppendTurn(HANDLE log, OVERLAPPED* turn)
 {
     turn->Offset = 0;
     turn->OffsetHigh = 0x7FFFFFFF;
     DWORD start = GetTickCount();
     while (!LockFileEx(log, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, turn)) {
-        if (GetTickCount() - start >= appendTurnBoundMs) {
+        if (GetLastError() != ERROR_LOCK_VIOLATION || GetTickCount() - start >= appendTurnBoundMs) {
             return false;
         }
         Sleep(1);
@@ -22,12 +24,28 @@ static bool takeAppendTurn(HANDLE log, OVERLAPPED* turn)
     return true;
 }
 
+// Opens the log for appending, creating it if need be. Windows locks a byte
+// range only for a handle that may read or write data, so read access is
+// asked for beside appending; a log that this account may append to but not
+// read is still appended to, without the turn.
+static HANDLE openLog()
+{
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    HANDLE log =
+        CreateFileA(logPath, GENERIC_READ | FILE_APPEND_DATA, share, NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    // INVALID_HANDLE_VALUE is Windows' own cast of -1 to a handle.
+    if (log == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) { // NOLINT(performance-no-int-to-ptr)
+        log = CreateFileA(logPath, FILE_APPEND_DATA, share, NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    }
+    return log;
+}
+
 // Appends message as one line, every line feed written as CR LF, as a text
-// file on Windows has it. The file is opened for appending only, for each
-// entry, and the whole entry goes out in one write while this process holds
-// the turn to append, so entries that other processes append at the same
-// moment neither tear nor overwrite one another. A log that cannot be opened
-// loses the entry without a word.
+// file on Windows has it. The file is opened for each entry without write
+// access, so every write lands at its end, and the whole entry goes out in
+// one write while this process holds the turn to append, so entries that
+// other processes append at the same moment neither tear nor overwrite one
+// another. A log that cannot be opened loses the entry without a word.
 void writeLog(const char* message)
 {
     char line[2 * logMessageSize + 2];
@@ -44,9 +62,7 @@ void writeLog(const char* message)
     line[used++] = '\r';
     line[used++] = '\n';
 
-    HANDLE log = CreateFileA(logPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    // INVALID_HANDLE_VALUE is Windows' own cast of -1 to a handle.
+    HANDLE log = openLog();
     if (log == INVALID_HANDLE_VALUE) { // NOLINT(performance-no-int-to-ptr)
         return;
     }

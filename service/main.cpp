@@ -26,6 +26,34 @@ static void cutToDirectory(char* s)
     }
 }
 
+// Compares a command-line word with a verb in lower case, without regard to
+// the case of ASCII letters and the same in every locale: a locale's own
+// rules (Turkish dotted and dotless i) must not decide which mode runs.
+static bool isVerb(const char* word, const char* verb)
+{
+    for (;; ++word, ++verb) {
+        char c = *word >= 'A' && *word <= 'Z' ? static_cast<char>(*word - 'A' + 'a') : *word;
+        if (c != *verb) {
+            return false;
+        }
+        if (c == '\0') {
+            return true;
+        }
+    }
+}
+
+// Skips the byte-order mark that Notepad writes before the first line of a
+// file saved as UTF-8: it is no part of the service name.
+static void skipByteOrderMark(FILE* file)
+{
+    int first = getc(file);
+    int second = getc(file);
+    int third = getc(file);
+    if (first != 0xEF || second != 0xBB || third != 0xBF) {
+        rewind(file);
+    }
+}
+
 // Reads one line of the configuration into value, without its line end.
 // A missing, empty or over-long line, or one holding a NUL byte, is refused
 // rather than taken in part, so a damaged file can never turn the tail of
@@ -60,6 +88,7 @@ static bool readConfiguration(const char* directory)
     if (file == NULL) {
         return false;
     }
+    skipByteOrderMark(file);
     char name[configLineMax + 1];
     char target[configLineMax + 1];
     bool complete = readConfigLine(file, name) && readConfigLine(file, target);
@@ -70,21 +99,22 @@ static bool readConfiguration(const char* directory)
 }
 
 // Start-up for every invocation, whether by the SCM or by a user. Without a
-// usable configuration no mode runs. Nothing is printed, and the exit code
-// is 0 on every path.
+// usable configuration, or from a folder whose name the ANSI code page
+// cannot spell, no mode runs. Nothing is printed, and the exit code is 0 on
+// every path.
 int main(int argc, char* argv[])
 {
     char directory[configValueSize];
-    if (argc < 1 || argv[0] == NULL || !joinText(directory, sizeof directory, argv[0])) {
+    if (argc < 1 || argv[0] == NULL || !joinText(directory, sizeof directory, argv[0]) || !ownPathIsExact()) {
         return 0;
     }
     cutToDirectory(directory);
     if (!readConfiguration(directory)) {
         return 0;
     }
-    if (argc > 1 && lstrcmpiA(argv[1], "install") == 0) {
+    if (argc > 1 && isVerb(argv[1], "install")) {
         installService();
-    } else if (argc > 1 && lstrcmpiA(argv[1], "remove") == 0) {
+    } else if (argc > 1 && isVerb(argv[1], "remove")) {
         removeService();
     } else {
         runDispatcher();

@@ -12,12 +12,13 @@ const char invalidHandleText[] = "Handle invalid while trying to Remove Brindlew
 
 // Forms the executable's full path in double quotes into quoted, so that the
 // SCM can never take a blank in the path as the end of the program name.
-// Returns false when the path cannot be had whole.
+// Returns false when the path cannot be had whole, or when it is too long
+// for any SCM to start (MAX_PATH characters or more).
 static bool quotedModulePath(char* quoted, DWORD size)
 {
     char path[modulePathSize];
     DWORD length = GetModuleFileNameA(NULL, path, modulePathSize);
-    if (length == 0 || length >= modulePathSize) {
+    if (length == 0 || length >= MAX_PATH) {
         return false;
     }
     return joinText(quoted, size, "\"", path, "\"");

@@ -95,15 +95,18 @@ static void requestStop()
 }
 
 // Runs on the dispatcher's thread for every control request. Stop and
-// shutdown stop the service while it runs; every other request, and a stop
-// once the service has stopped, just reports the status unchanged.
+// shutdown stop the service while it runs; every other request just reports
+// the status unchanged. STOPPED is the service thread's alone to report:
+// once it has been, the status handle may be gone and a report can crash the
+// process, so a late request is left unanswered, as is one that comes before
+// the first report.
 static VOID WINAPI controlHandler(DWORD control)
 {
     EnterCriticalSection(&statusLock);
     bool stopRequest = control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_SHUTDOWN;
     if (stopRequest && stopEvent != NULL) {
         requestStop();
-    } else {
+    } else if (currentStatus.dwCurrentState != SERVICE_STOPPED) {
         reportStatus();
     }
     LeaveCriticalSection(&statusLock);

@@ -16,6 +16,10 @@ extern char serviceName[configValueSize];
 extern char programPath[configValueSize];
 extern char logPath[configValueSize];
 
+// Whether the executable's own full path reads exactly the same in the
+// ANSI code page, in which every path of this program is spelt.
+bool ownPathIsExact();
+
 // Appends one line to service.log; a log that cannot be opened drops it.
 void writeLog(const char* message);
 
