@@ -2,6 +2,8 @@
 #include "folder.h"
 #include "harness.h"
 
+#include <stdio.h>
+
 SCM_CASE(InstallRegistersAnAutoStartServiceUnderTheQuotedPath)
 {
     Folder f = layOut(__func__);
@@ -36,4 +38,113 @@ SCM_CASE(InstallWithTheDisplayNameTakenLogsTheCodeAndAnEmptyLine)
     runSvclaunch(f, "install");
     CHECK_EQ(logOf(f), "Was not Installed Successfully. Error Code 1078\r\n\r\n");
     CHECK_EQ(openServiceError(f.name), static_cast<unsigned long>(ERROR_SERVICE_DOES_NOT_EXIST));
+}
+
+// No SCM can start an image path of MAX_PATH (260) characters or more.
+// Neither Windows nor Wine lets a program start an executable at 260
+// characters (the ANSI calls cannot even place one there on Windows), so
+// that half runs only where one can be started.
+SCM_CASE(InstallTakesAnOwnPathOf259CharactersAndRefuses260)
+{
+    std::string caseFolder = suiteRoot() + "\\" + __func__ + "\\";
+    const size_t exeName = std::string("\\svclaunch.exe").size();
+    Folder f = layOut(__func__, std::string(259 - exeName - caseFolder.size(), 'p'));
+    REQUIRE(CHECK_EQ(f.exe.size(), 259ul));
+    placeTarget(f);
+    writeConfig(f, f.name + "\r\ntarget.exe\r\n");
+    runSvclaunch(f, "install");
+    CHECK_EQ(logOf(f), "Installed Successfully\r\n");
+    REQUIRE(startAndStopOnce(f));
+    runSvclaunch(f, "remove");
+    CHECK_EQ(openServiceError(f.name), static_cast<unsigned long>(ERROR_SERVICE_DOES_NOT_EXIST));
+
+    Folder longer = {f.path + "p", f.path + "p\\svclaunch.exe", f.name};
+    if (!makeDirectories(longer.path) || !copyFile(f.exe, longer.exe)) {
+        printf("an executable cannot be placed at 260 characters here: that half not run\n");
+        return;
+    }
+    writeConfig(longer, longer.name + "\r\ntarget.exe\r\n");
+    RunResult install = runProgram(longer.exe + " install");
+    if (!install.started) {
+        printf("an executable at 260 characters cannot be started here: that half not run\n");
+        return;
+    }
+    CHECK(install.finished);
+    checkNoTrace(longer);
+}
+
+namespace {
+
+std::wstring widen(const std::string& ascii)
+{
+    return std::wstring(ascii.begin(), ascii.end());
+}
+
+// Runs a command line given in Unicode, as a prompt does; true when it
+// ended within the bound with exit code 0.
+bool runWide(std::wstring commandLine)
+{
+    STARTUPINFOW startup;
+    ZeroMemory(&startup, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    if (!CreateProcessW(NULL, &commandLine[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
+        return false;
+    }
+    DWORD exitCode = 1;
+    bool ended = WaitForSingleObject(process.hProcess, waitBoundMs) == WAIT_OBJECT_0;
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return ended && exitCode == 0;
+}
+
+} // namespace
+
+// Code page 1252 has no a with macron: the ANSI calls spell ...\B\u0101ckup as
+// ...\Backup, a folder that someone else may have made. Run from the real
+// folder, nothing may be read, registered or written in either. A folder
+// that the code page spells exactly (Caf\xE9) works as any other.
+SCM_CASE(LookAlikeFolderIsNeverUsedAndAnExactlySpeltOneIs)
+{
+    if (GetACP() != 1252) {
+        printf("the ANSI code page is %u, not 1252: case not run\n", GetACP());
+        return;
+    }
+    Folder lookAlike = layOut(__func__, "Backup");
+    placeTarget(lookAlike);
+    writeConfig(lookAlike, lookAlike.name + "\r\ntarget.exe\r\n");
+    std::wstring real = widen(suiteRoot() + "\\" + __func__) + L"\\B\u0101ckup";
+    std::string realName = lookAlike.name + "_Real";
+    removeServiceAtCaseEnd(realName);
+    REQUIRE(CreateDirectoryW(real.c_str(), NULL));
+    REQUIRE(CopyFileW(widen(lookAlike.exe).c_str(), (real + L"\\svclaunch.exe").c_str(), FALSE));
+    HANDLE config = CreateFileW((real + L"\\service.cnf").c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    std::string content = realName + "\r\ntarget.exe\r\n";
+    DWORD written = 0;
+    CHECK(config != INVALID_HANDLE_VALUE && WriteFile(config, content.data(), content.size(), &written, NULL));
+    CloseHandle(config);
+
+    for (const wchar_t* verb : {L" install", L"", L" remove"}) {
+        CHECK(runWide(L"\"" + real + L"\\svclaunch.exe\"" + verb));
+        CHECK_EQ(openServiceError(lookAlike.name), static_cast<unsigned long>(ERROR_SERVICE_DOES_NOT_EXIST));
+        CHECK_EQ(openServiceError(realName), static_cast<unsigned long>(ERROR_SERVICE_DOES_NOT_EXIST));
+    }
+    CHECK(!fileExists(lookAlike.path + "\\service.log"));
+    CHECK(GetFileAttributesW((real + L"\\service.log").c_str()) == INVALID_FILE_ATTRIBUTES);
+    // The suite's clean-up spells folders in ANSI: this one goes here.
+    DeleteFileW((real + L"\\svclaunch.exe").c_str());
+    DeleteFileW((real + L"\\service.cnf").c_str());
+    CHECK(RemoveDirectoryW(real.c_str()));
+
+    Folder cafe = layOut(__func__, "Caf\xE9");
+    placeTarget(cafe);
+    writeConfig(cafe, cafe.name + "\r\ntarget.exe\r\n");
+    runSvclaunch(cafe, "install");
+    CHECK_EQ(registryString(cafe.name, "ImagePath"), "\"" + cafe.exe + "\"");
+    REQUIRE(startAndStopOnce(cafe));
+    runSvclaunch(cafe, "remove");
+    std::string target = cafe.path + "\\target.exe";
+    CHECK_EQ(logOf(cafe), "Installed Successfully\r\n" + cafe.name + " Created this file\r\nstart: " + target +
+                              "\r\nstop: " + target + "\r\nRemoved Successfully\r\n");
 }

@@ -133,7 +133,7 @@ std::string waitForFile(const std::string& path, bool (*done)(const std::string&
 
 RunResult runProgram(const std::string& commandLine)
 {
-    RunResult result = {false, 0, ""};
+    RunResult result = {false, false, 0, ""};
     char tempFolder[MAX_PATH];
     char outputPath[MAX_PATH];
     if (GetTempPathA(MAX_PATH, tempFolder) == 0 || GetTempFileNameA(tempFolder, "scm", 0, outputPath) == 0) {
@@ -155,6 +155,7 @@ RunResult runProgram(const std::string& commandLine)
     std::vector<char> line(commandLine.begin(), commandLine.end());
     line.push_back('\0');
     if (CreateProcessA(NULL, line.data(), NULL, NULL, TRUE, 0, NULL, NULL, &startup, &process)) {
+        result.started = true;
         if (WaitForSingleObject(process.hProcess, waitBoundMs) == WAIT_OBJECT_0) {
             result.finished = true;
             GetExitCodeProcess(process.hProcess, &result.exitCode);

@@ -28,6 +28,7 @@ std::string waitForFile(const std::string& path, bool (*done)(const std::string&
 
 // A child process run to its end, stdout and stderr caught together.
 struct RunResult {
+    bool started;
     bool finished;
     DWORD exitCode;
     std::string output;

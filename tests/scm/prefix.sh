@@ -46,6 +46,10 @@ up)
     # The daemons must not hold the caller's output open.
     WINEPREFIX=$run wineserver -p </dev/null >/dev/null 2>&1
     WINEPREFIX=$run wine sc query PlugPlay </dev/null >/dev/null 2>&1
+    # A folder whose service.log is a device, for the case that times a log
+    # whose lock fails without contention (Wine's LockFileEx fails on it).
+    mkdir -p "$run/drive_c/svclaunch-devices/full-log"
+    ln -s /dev/full "$run/drive_c/svclaunch-devices/full-log/service.log"
     echo "prefix $run is up"
     ;;
 down)

@@ -3,11 +3,14 @@
 #include "folder.h"
 #include "harness.h"
 
+#include <stdio.h>
+
+// service.cnf as Notepad saves it "UTF-8 with BOM": the mark is no part of the name.
 SCM_CASE(WholeLifeCycle)
 {
     Folder f = layOut(__func__);
     placeTarget(f);
-    writeConfig(f, f.name + "\r\ntarget.exe\r\n");
+    writeConfig(f, "\xEF\xBB\xBF" + f.name + "\r\ntarget.exe\r\n");
 
     runSvclaunch(f, "install");
     REQUIRE(CHECK_EQ(serviceState(f.name), static_cast<unsigned long>(SERVICE_STOPPED)));
@@ -102,4 +105,70 @@ SCM_CASE(FolderWithABlankRunsTheRightExecutable)
     REQUIRE(startAndStopOnce(f));
     CHECK(!fileExists(decoyFolder + "\\received.txt"));
     CHECK(logOf(f).find("start: " + f.path + "\\target.exe\r\n") != std::string::npos);
+}
+
+namespace {
+
+struct StepTimes {
+    DWORD install; // svclaunch.exe install, one log line
+    DWORD start;   // StartService until the target has "start": two log lines on the way
+    DWORD stop;    // the stop request until STOPPED: one log line on the way
+};
+
+// Installs the service of folder f, starts and stops it, and times each step.
+bool timeSteps(const Folder& f, StepTimes& times)
+{
+    placeTarget(f);
+    writeConfig(f, f.name + "\r\ntarget.exe\r\n");
+    DWORD start = GetTickCount();
+    runSvclaunch(f, "install");
+    times.install = GetTickCount() - start;
+    start = GetTickCount();
+    if (!CHECK_EQ(startService(f.name), 0ul)) {
+        return false;
+    }
+    checkLaunches(f.path, {"start"});
+    times.start = GetTickCount() - start;
+    start = GetTickCount();
+    if (!stopStopped(f.name)) {
+        return false;
+    }
+    times.stop = GetTickCount() - start;
+    printf("%s: install %lu ms, start %lu ms, stop %lu ms\n", f.path.c_str(), static_cast<unsigned long>(times.install),
+           static_cast<unsigned long>(times.start), static_cast<unsigned long>(times.stop));
+    return true;
+}
+
+} // namespace
+
+// A log entry waits only while another writer holds the turn to append, and
+// then at most 2 s. Every step here logs with nobody else writing, so none
+// may come near that bound; and a log whose lock fails for another reason
+// (under Wine, a service.log that is a device) must cost no more than an
+// ordinary one. The device folder is made by the Wine prefix's set-up; where
+// it is missing (on Windows) only the ordinary log is timed.
+SCM_CASE(LogEntriesWaitOnlyForAnotherWriter)
+{
+    const DWORD lockBoundMs = 2000;
+    Folder ordinary = layOut(__func__);
+    StepTimes plain;
+    REQUIRE(timeSteps(ordinary, plain));
+    CHECK(plain.install < lockBoundMs && plain.start < lockBoundMs && plain.stop < lockBoundMs);
+    std::string target = ordinary.path + "\\target.exe";
+    CHECK_EQ(logOf(ordinary), "Installed Successfully\r\n" + ordinary.name + " Created this file\r\nstart: " + target +
+                                  "\r\nstop: " + target + "\r\n");
+
+    Folder device = {ordinary.path + "\\device", ordinary.path + "\\device\\svclaunch.exe", ordinary.name + "_Device"};
+    removeServiceAtCaseEnd(device.name);
+    if (!MoveFileA("C:\\svclaunch-devices\\full-log", device.path.c_str())) {
+        printf("no folder whose service.log is a device here: only the ordinary log was timed\n");
+        return;
+    }
+    CHECK(copyFile(ordinary.exe, device.exe));
+    StepTimes onDevice;
+    REQUIRE(timeSteps(device, onDevice));
+    const DWORD marginMs = 1000;
+    CHECK(onDevice.install < plain.install + marginMs);
+    CHECK(onDevice.start < plain.start + marginMs);
+    CHECK(onDevice.stop < plain.stop + marginMs);
 }
