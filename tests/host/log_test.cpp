@@ -31,6 +31,26 @@ TEST_F(LogTest, ExistingContentIsKept)
     EXPECT_EQ(readLog(logFile), "earlier line\nInstalled Successfully\n");
 }
 
+// Other processes may hold the log open at the same moment: another
+// svclaunch appending, or a program that shares reading and writing but not
+// deleting. Windows refuses an open whose share mode conflicts with theirs,
+// and the entry would be lost.
+TEST_F(LogTest, EntryIsWrittenWhileOthersHoldTheLogOpen)
+{
+    writeConfig("Svc", "target.exe");
+    writeFile(logFile, "");
+    const DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    HANDLE writer = CreateFileA(logFile, GENERIC_READ | FILE_APPEND_DATA, shareAll, nullptr, OPEN_ALWAYS, 0, nullptr);
+    HANDLE reader = CreateFileA(logFile, GENERIC_READ | FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_ALWAYS, 0, nullptr);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    runVerb("install");
+    CloseHandle(reader);
+    CloseHandle(writer);
+    EXPECT_EQ(readLog(logFile), "Installed Successfully\n");
+}
+
 TEST_F(LogTest, UnopenableLogLosesEntriesAndChangesNothingElse)
 {
     writeConfig("Svc", "target.exe");

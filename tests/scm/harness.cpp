@@ -24,8 +24,8 @@ std::vector<void (*)()> cleanups;
 
 // The clean-up of leftovers between runs, defined beside the SCM helpers.
 void removeLeftovers();
-// One client of a stop storm, defined beside the stress cases.
-void stormClient(const char* service);
+// One client of a stop storm, defined beside the stress cases; its exit code.
+int stormClient(const char* service);
 
 CaseRegistration::CaseRegistration(const char* name, CaseFunction function)
 {
@@ -99,8 +99,7 @@ int main(int argc, char* argv[])
         return 0;
     }
     if (argc == 3 && strcmp(argv[1], "--storm") == 0) {
-        stormClient(argv[2]);
-        return 0;
+        return stormClient(argv[2]);
     }
     if (argc == 2 && strcmp(argv[1], "--cleanup") == 0) {
         removeLeftovers();

@@ -22,12 +22,22 @@ size_t countOf(const std::string& text, const std::string& part)
 
 } // namespace
 
-void stormClient(const char* service)
+// Exit code of a storm client that saw a stop request accepted while the
+// service still showed RUNNING: its handler did not report STOP_PENDING.
+const DWORD stopNotReported = 3;
+
+// Sends its share of the storm. A stop request that the service accepted
+// must leave it at least STOP_PENDING, since the handler reports that
+// before it returns.
+int stormClient(const char* service)
 {
     for (int i = 0; i < stopsPerClient; ++i) {
-        controlService(service, SERVICE_CONTROL_STOP);
+        SERVICE_STATUS status;
+        if (controlService(service, SERVICE_CONTROL_STOP, &status) == 0 && status.dwCurrentState == SERVICE_RUNNING) {
+            return static_cast<int>(stopNotReported);
+        }
     }
-    waitForState(service, SERVICE_STOPPED);
+    return 0;
 }
 
 namespace {
@@ -36,17 +46,19 @@ namespace {
 enum StormOutcome { stormStoppedOnce, stormServiceEndedBySCM, stormFailed };
 
 // Four client processes send 25 stop requests each, at once, to a running
-// service, and stay until it has stopped. Whatever happens, the stop
-// sequence may run at most once; when STOPPED is reached it ran exactly once
-// and the process ended cleanly.
+// service. Whatever happens, the stop sequence may run at most once, and
+// every accepted request must find the service STOP_PENDING or later; when
+// STOPPED is reached the sequence ran exactly once and the process ended
+// cleanly.
 //
 // Wine 8.0's services.exe sometimes ends the service's process itself while
 // concurrent controls are in flight: a trace of the wine server shows a
 // services.exe thread calling TerminateProcess on it with exit code 0 right
 // after "service protocol error - failed to read pipe", and the SCM then
 // keeps showing RUNNING or STOP_PENDING. That outcome is told apart from a
-// fault of the service's own (which would run the stop sequence twice, end
-// its process some other way, or not end it) and reported.
+// fault of the service's own (which would leave an accepted request
+// unreported, run the stop sequence twice, end its process some other way,
+// or not end it) and reported.
 StormOutcome stormRound(const std::string& roundName)
 {
     Folder f = installedService(roundName.c_str());
@@ -69,17 +81,19 @@ StormOutcome stormRound(const std::string& roundName)
     DWORD exitCode = STILL_ACTIVE;
     GetExitCodeProcess(process, &exitCode);
     CloseHandle(process);
-    if (stopped) {
-        // A client that ended abnormally is reported by waitForAll; what is
-        // judged here is the service.
-        waitForAll(clients);
-    } else {
-        // They would wait for a STOPPED that is not coming.
-        for (HANDLE client : clients) {
+    size_t unreported = 0;
+    DWORD start = GetTickCount();
+    for (HANDLE client : clients) {
+        DWORD spent = GetTickCount() - start;
+        DWORD clientCode = STILL_ACTIVE;
+        if (WaitForSingleObject(client, spent < waitBoundMs ? waitBoundMs - spent : 0) != WAIT_OBJECT_0) {
             TerminateProcess(client, 1);
-            CloseHandle(client);
         }
+        GetExitCodeProcess(client, &clientCode);
+        unreported += clientCode == stopNotReported ? 1 : 0;
+        CloseHandle(client);
     }
+    CHECK_EQ(unreported, 0ul);
 
     size_t stopLines = countOf(logOf(f), "\r\nstop: ");
     size_t closeLaunches = countOf(readFile(f.path + "\\received.txt"), "close|");
@@ -94,7 +108,7 @@ StormOutcome stormRound(const std::string& roundName)
     }
     // The service ends its process on its own only after its stop sequence,
     // so an end before any of it came from outside.
-    if (ended && exitCode == 0 && stopLines == 0 && closeLaunches == 0) {
+    if (ended && exitCode == 0 && stopLines == 0 && closeLaunches == 0 && unreported == 0) {
         printf("%s: the SCM ended the service's process before its stop sequence\n", roundName.c_str());
         return stormServiceEndedBySCM;
     }
