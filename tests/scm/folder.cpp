@@ -42,19 +42,28 @@ std::string suiteRoot()
     return root != NULL && root[0] != '\0' ? root : "C:\\svclaunch-tests";
 }
 
+// Removes a folder and all in it; a target launched by an earlier run may
+// still hold its files a moment.
+static void removeFolder(const std::string& folder)
+{
+    DWORD start = GetTickCount();
+    for (removeTree(folder); fileExists(folder) && GetTickCount() - start < waitBoundMs; removeTree(folder)) {
+        Sleep(25);
+    }
+}
+
+void removeSuiteRoot()
+{
+    removeFolder(suiteRoot());
+}
+
 Folder layOut(const char* caseName, const std::string& subfolder)
 {
     Folder folder;
     folder.path = suiteRoot() + "\\" + caseName + (subfolder.empty() ? "" : "\\" + subfolder);
     folder.exe = folder.path + "\\svclaunch.exe";
     folder.name = std::string("SvclaunchE2E_") + caseName;
-    // A target launched by an earlier run may still hold its files a moment.
-    std::string caseFolder = suiteRoot() + "\\" + caseName;
-    DWORD start = GetTickCount();
-    for (removeTree(caseFolder); fileExists(caseFolder) && GetTickCount() - start < waitBoundMs;
-         removeTree(caseFolder)) {
-        Sleep(25);
-    }
+    removeFolder(suiteRoot() + "\\" + caseName);
     CHECK(makeDirectories(folder.path));
     CHECK(copyFile(folderOfThisProgram() + "\\svclaunch.exe", folder.exe));
     removeServiceAtCaseEnd(folder.name);

@@ -1,5 +1,7 @@
 #include "harness.h"
 
+#include <windows.h>
+
 #include <stdio.h>
 #include <string.h>
 #include <vector>
@@ -18,12 +20,19 @@ std::vector<Case>& cases()
 }
 
 int failures = 0;
+std::string skipReason;
 std::vector<void (*)()> cleanups;
+
+// The exit code of a case that cannot run here, as the test presets and
+// run-tests.cmd count it.
+const int skippedExitCode = 77;
 
 } // namespace
 
-// The clean-up of leftovers between runs, defined beside the SCM helpers.
+// The clean-up of leftovers between runs: services defined beside the SCM
+// helpers, folders beside the case folders.
 void removeLeftovers();
+void removeSuiteRoot();
 // One client of a stop storm, defined beside the stress cases; its exit code.
 int stormClient(const char* service);
 
@@ -88,10 +97,24 @@ void atCaseEnd(void (*cleanup)())
     cleanups.push_back(cleanup);
 }
 
+void skipCase(const std::string& reason)
+{
+    skipReason = reason;
+}
+
 // "scm_tests --list" names every case; "scm_tests NAME" runs one;
-// "scm_tests --cleanup" removes whatever earlier runs left registered.
+// "scm_tests --cleanup" removes whatever earlier runs left registered;
+// "scm_tests --can-create-services" exits 0 only when this prompt may.
 int main(int argc, char* argv[])
 {
+    if (argc == 2 && strcmp(argv[1], "--can-create-services") == 0) {
+        SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CREATE_SERVICE);
+        if (manager == NULL) {
+            return 1;
+        }
+        CloseServiceHandle(manager);
+        return 0;
+    }
     if (argc == 2 && strcmp(argv[1], "--list") == 0) {
         for (const Case& c : cases()) {
             printf("%s\n", c.name);
@@ -103,6 +126,7 @@ int main(int argc, char* argv[])
     }
     if (argc == 2 && strcmp(argv[1], "--cleanup") == 0) {
         removeLeftovers();
+        removeSuiteRoot();
         return 0;
     }
     for (const Case& c : cases()) {
@@ -110,6 +134,10 @@ int main(int argc, char* argv[])
             c.function();
             for (auto it = cleanups.rbegin(); it != cleanups.rend(); ++it) {
                 (*it)();
+            }
+            if (failures == 0 && !skipReason.empty()) {
+                printf("%s: skipped: %s\n", c.name, skipReason.c_str());
+                return skippedExitCode;
             }
             printf("%s: %s\n", c.name, failures == 0 ? "passed" : "FAILED");
             return failures == 0 ? 0 : 1;

@@ -43,4 +43,8 @@ bool checkEqual(const char* file, int line, const char* what, unsigned long actu
 // Clean-up that runs after the case, failed or not.
 void atCaseEnd(void (*cleanup)());
 
+// Marks the case as one that cannot run on this system, with the reason;
+// the case should return right after. Its exit code is then 77.
+void skipCase(const std::string& reason);
+
 #endif

@@ -108,7 +108,7 @@ bool runWide(std::wstring commandLine)
 SCM_CASE(LookAlikeFolderIsNeverUsedAndAnExactlySpeltOneIs)
 {
     if (GetACP() != 1252) {
-        printf("the ANSI code page is %u, not 1252: case not run\n", GetACP());
+        skipCase("the ANSI code page is " + std::to_string(GetACP()) + ", not 1252");
         return;
     }
     Folder lookAlike = layOut(__func__, "Backup");

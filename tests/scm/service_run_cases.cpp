@@ -139,6 +139,21 @@ bool timeSteps(const Folder& f, StepTimes& times)
     return true;
 }
 
+// Where the Wine prefix's set-up leaves a folder whose service.log is a
+// device; it is put back after the case, since folders holding a device
+// cannot be removed like others.
+const char deviceFolder[] = "C:\\svclaunch-devices\\full-log";
+std::string movedDeviceFolder;
+
+void putDeviceFolderBack()
+{
+    DeleteFileA((movedDeviceFolder + "\\svclaunch.exe").c_str());
+    DeleteFileA((movedDeviceFolder + "\\service.cnf").c_str());
+    DeleteFileA((movedDeviceFolder + "\\target.exe").c_str());
+    DeleteFileA((movedDeviceFolder + "\\received.txt").c_str());
+    MoveFileA(movedDeviceFolder.c_str(), deviceFolder);
+}
+
 } // namespace
 
 // A log entry waits only while another writer holds the turn to append, and
@@ -160,10 +175,12 @@ SCM_CASE(LogEntriesWaitOnlyForAnotherWriter)
 
     Folder device = {ordinary.path + "\\device", ordinary.path + "\\device\\svclaunch.exe", ordinary.name + "_Device"};
     removeServiceAtCaseEnd(device.name);
-    if (!MoveFileA("C:\\svclaunch-devices\\full-log", device.path.c_str())) {
+    if (!MoveFileA(deviceFolder, device.path.c_str())) {
         printf("no folder whose service.log is a device here: only the ordinary log was timed\n");
         return;
     }
+    movedDeviceFolder = device.path;
+    atCaseEnd(putDeviceFolderBack);
     CHECK(copyFile(ordinary.exe, device.exe));
     StepTimes onDevice;
     REQUIRE(timeSteps(device, onDevice));
