@@ -148,6 +148,25 @@ bool startAndStopOnce(const Folder& folder)
     return startAndStop(folder, launches);
 }
 
+void checkScriptVerdict(const Folder& folder, bool registered, const std::string& lastLine)
+{
+    std::string script = folder.path + "\\verdict.bat";
+    CHECK(writeFile(script, "@echo off\r\n"
+                            "sc query " +
+                                folder.name +
+                                " >nul\r\n"
+                                "echo %errorlevel%\r\n"
+                                "for /f \"usebackq delims=\" %%L in (\"" +
+                                folder.path +
+                                "\\service.log\") do @set last=%%L\r\n"
+                                "echo %last%\r\n"));
+    RunResult result = runProgram("cmd /c " + script);
+    DeleteFileA(script.c_str());
+    bool underWine = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != NULL;
+    std::string missing = underWine ? "1" : "1060";
+    CHECK_EQ(result.output, (registered ? "0" : missing) + "\r\n" + lastLine + "\r\n");
+}
+
 void checkNoTrace(const Folder& folder)
 {
     CHECK(!fileExists(folder.path + "\\service.log"));

@@ -49,6 +49,12 @@ bool startAndStop(const Folder& folder, std::vector<std::string>& launches);
 // The same for a service that has never run.
 bool startAndStopOnce(const Folder& folder);
 
+// Runs, as a .bat file in cmd.exe, the lines that the README gives scripts
+// for telling what install or remove did, and checks what they print: the
+// exit code of sc query (0 for a registered service, else 1060, which
+// Wine's sc.exe gives as 1) and the last non-empty line of service.log.
+void checkScriptVerdict(const Folder& folder, bool registered, const std::string& lastLine);
+
 // Checks that svclaunch left no trace: no service.log, no service.
 void checkNoTrace(const Folder& folder);
 

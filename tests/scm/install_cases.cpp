@@ -37,6 +37,7 @@ SCM_CASE(InstallWithTheDisplayNameTakenLogsTheCodeAndAnEmptyLine)
     writeConfig(f, f.name + "\ntarget.exe\n");
     runSvclaunch(f, "install");
     CHECK_EQ(logOf(f), "Was not Installed Successfully. Error Code 1078\r\n\r\n");
+    checkScriptVerdict(f, false, "Was not Installed Successfully. Error Code 1078");
     CHECK_EQ(openServiceError(f.name), static_cast<unsigned long>(ERROR_SERVICE_DOES_NOT_EXIST));
 }
 

@@ -2,13 +2,21 @@
 #include "folder.h"
 #include "harness.h"
 
+static bool holdsStartLine(const std::string& log)
+{
+    return log.find("\r\nstart: ") != std::string::npos;
+}
+
 SCM_CASE(RemoveWhileRunningLeavesTheServiceRunning)
 {
     Folder f = installedService(__func__);
     REQUIRE(startRunning(f.name));
+    // The service's own lines come first, so that remove's is the last.
+    waitForFile(f.path + "\\service.log", holdsStartLine);
     runSvclaunch(f, "remove");
     CHECK_EQ(serviceState(f.name), static_cast<unsigned long>(SERVICE_RUNNING));
     CHECK(logOf(f).find("\r\n is still Running.\r\n") != std::string::npos);
+    checkScriptVerdict(f, true, " is still Running.");
     REQUIRE(stopStopped(f.name));
     runSvclaunch(f, "remove");
     CHECK_EQ(openServiceError(f.name), static_cast<unsigned long>(ERROR_SERVICE_DOES_NOT_EXIST));

@@ -14,9 +14,11 @@ SCM_CASE(WholeLifeCycle)
 
     runSvclaunch(f, "install");
     REQUIRE(CHECK_EQ(serviceState(f.name), static_cast<unsigned long>(SERVICE_STOPPED)));
+    checkScriptVerdict(f, true, "Installed Successfully");
     REQUIRE(startAndStopOnce(f));
     runSvclaunch(f, "remove");
     CHECK_EQ(openServiceError(f.name), static_cast<unsigned long>(ERROR_SERVICE_DOES_NOT_EXIST));
+    checkScriptVerdict(f, false, "Removed Successfully");
 
     std::string target = f.path + "\\target.exe";
     CHECK_EQ(logOf(f), "Installed Successfully\r\n" + f.name + " Created this file\r\nstart: " + target +
