@@ -23,4 +23,4 @@ ensure_packages() {
 build_packages=(cmake make g++ googletest libgtest-dev clang libclang-rt-14-dev clang-tidy cppcheck
     g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64)
 wine_packages=(wine wine64 wine32:i386)
-release_packages=(python3)
+release_packages=(python3 openssl osslsigncode)

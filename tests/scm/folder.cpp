@@ -36,6 +36,12 @@ bool holdsExpectedLines(const std::string& content)
 
 } // namespace
 
+std::string executableUnderTest()
+{
+    const char* exe = getenv("SVCLAUNCH_TEST_EXE");
+    return exe != NULL && exe[0] != '\0' ? exe : folderOfThisProgram() + "\\svclaunch.exe";
+}
+
 std::string suiteRoot()
 {
     const char* root = getenv("SVCLAUNCH_TEST_ROOT");
@@ -65,7 +71,7 @@ Folder layOut(const char* caseName, const std::string& subfolder)
     folder.name = std::string("SvclaunchE2E_") + caseName;
     removeFolder(suiteRoot() + "\\" + caseName);
     CHECK(makeDirectories(folder.path));
-    CHECK(copyFile(folderOfThisProgram() + "\\svclaunch.exe", folder.exe));
+    CHECK(copyFile(executableUnderTest(), folder.exe));
     removeServiceAtCaseEnd(folder.name);
     return folder;
 }

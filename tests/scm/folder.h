@@ -20,6 +20,9 @@ struct Folder {
 // The service is removed when the case ends, whatever happened.
 Folder layOut(const char* caseName, const std::string& subfolder = "");
 std::string suiteRoot();
+// The svclaunch.exe that cases copy: SVCLAUNCH_TEST_EXE, or the one beside
+// scm_tests.exe.
+std::string executableUnderTest();
 void removeServiceAtCaseEnd(const std::string& name);
 
 // The usual case: a folder with the recording target as target.exe, a
