@@ -67,6 +67,11 @@ TEST_F(RegistrationTest, InstallRefusedForAnotherReasonLogsTheCodeAndAnEmptyLine
 
     world().services.clear();
     writeFile(logFile, "");
+    writeConfig(std::string(257, 'n'), "target.exe"); // longer than Windows allows a service name
+    runVerb("install");
+    EXPECT_EQ(log(), "Was not Installed Successfully. Error Code 123\n\n");
+    writeConfig("Svc", "target.exe");
+    writeFile(logFile, "");
     for (DWORD code : {ERROR_ACCESS_DENIED, DWORD{1057}, DWORD{0x80070005}}) {
         world().createServiceError = code;
         runVerb("install");
@@ -74,7 +79,7 @@ TEST_F(RegistrationTest, InstallRefusedForAnotherReasonLogsTheCodeAndAnEmptyLine
     EXPECT_EQ(log(), "Was not Installed Successfully. Error Code 5\n\n"
                      "Was not Installed Successfully. Error Code 1057\n\n"
                      "Was not Installed Successfully. Error Code -2147024891\n\n"); // as a signed 32-bit value
-    EXPECT_EQ(world().closedHandles, (std::vector<std::string>{"manager", "manager", "manager", "manager"}));
+    EXPECT_EQ(world().closedHandles, (std::vector<std::string>{"manager", "manager", "manager", "manager", "manager"}));
 }
 
 TEST_F(RegistrationTest, InstallWithoutTheRightToCreateServicesLeavesNoTrace)

@@ -754,6 +754,13 @@ SC_HANDLE CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR displayNa
     if (failWith(theWorld.createServiceError)) {
         return nullptr;
     }
+    // As Windows documents: names of at most 256 characters, without a slash or backslash.
+    for (const char* name : {serviceName, displayName}) {
+        if (strlen(name) > 256 || (name == serviceName && strpbrk(name, "/\\") != nullptr)) {
+            lastError = ERROR_INVALID_NAME;
+            return nullptr;
+        }
+    }
     std::string key = lowerCase(serviceName);
     if (theWorld.services.count(key) != 0) {
         lastError = ERROR_SERVICE_EXISTS;
@@ -849,5 +856,7 @@ HINSTANCE ShellExecuteA(HWND window, LPCSTR operation, LPCSTR file, LPCSTR param
     if (theWorld.onLaunch) {
         theWorld.onLaunch(theWorld.launches.back().parameters);
     }
-    return reinterpret_cast<HINSTANCE>(static_cast<intptr_t>(42)); // above 32: started
+    // A path of MAX_PATH characters or more cannot be started: SE_ERR_FNF.
+    intptr_t result = file != nullptr && strlen(file) >= MAX_PATH ? 2 : 42; // above 32: started
+    return reinterpret_cast<HINSTANCE>(result);
 }
