@@ -26,15 +26,17 @@ static bool takeAppendTurn(HANDLE log, OVERLAPPED* turn)
 
 // Opens the log for appending, creating it if need be. Windows locks a byte
 // range only for a handle that may read or write data, so read access is
-// asked for beside appending; a log that this account may append to but not
-// read is still appended to, without the turn.
+// asked for beside appending. A log that this account may not read, or that
+// another program holds open without sharing reading, is still appended to,
+// without the turn.
 static HANDLE openLog()
 {
     const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     HANDLE log =
         CreateFileA(logPath, GENERIC_READ | FILE_APPEND_DATA, share, NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     // INVALID_HANDLE_VALUE is Windows' own cast of -1 to a handle.
-    if (log == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) { // NOLINT(performance-no-int-to-ptr)
+    if (log == INVALID_HANDLE_VALUE && // NOLINT(performance-no-int-to-ptr)
+        (GetLastError() == ERROR_ACCESS_DENIED || GetLastError() == ERROR_SHARING_VIOLATION)) {
         log = CreateFileA(logPath, FILE_APPEND_DATA, share, NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     }
     return log;

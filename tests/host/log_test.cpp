@@ -48,7 +48,13 @@ TEST_F(LogTest, EntryIsWrittenWhileOthersHoldTheLogOpen)
     runVerb("install");
     CloseHandle(reader);
     CloseHandle(writer);
-    EXPECT_EQ(readLog(logFile), "Installed Successfully\n");
+    // One that shares only writing leaves no way to lock: the entry goes out all the same.
+    HANDLE appender = CreateFileA(logFile, FILE_APPEND_DATA, FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0, nullptr);
+    ASSERT_NE(appender, INVALID_HANDLE_VALUE);
+    runVerb("install");
+    CloseHandle(appender);
+    EXPECT_EQ(readLog(logFile), "Installed Successfully\nAlready Exists\n");
+    EXPECT_EQ(world().locksGranted, 1);
 }
 
 TEST_F(LogTest, UnopenableLogLosesEntriesAndChangesNothingElse)
