@@ -5,7 +5,7 @@
 
 #include <string.h>
 
-int main(int argc, char *argv[])
+int main(int argc, char* argv[])
 {
     char line[2048] = "";
     for (int i = 1; i < argc; ++i) {
@@ -31,7 +31,7 @@ int main(int argc, char *argv[])
     if (length == 0 || length >= sizeof path) {
         return 1;
     }
-    char *slash = strrchr(path, '\\');
+    char* slash = strrchr(path, '\\');
     if (slash == NULL || static_cast<size_t>(slash - path) + sizeof "\\received.txt" > sizeof path) {
         return 1;
     }
