@@ -274,6 +274,11 @@ TEST_F(RuntimeTest, LostConnectionWaitsAtMost30SecondsForTheStopSequence)
         return flag.load();
     };
     ASSERT_TRUE(within(std::chrono::seconds(10), closeLaunched));
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (stub::waitsOnTheClock() == 0 && std::chrono::steady_clock::now() < end) {
+        std::this_thread::yield();
+    }
+    ASSERT_EQ(stub::waitsOnTheClock(), 1) << "the entry point is not waiting for the service thread";
     stub::advanceClock(29999);
     EXPECT_FALSE(within(std::chrono::milliseconds(50), returned)) << "returned before 30 s";
     stub::advanceClock(1);

@@ -131,6 +131,8 @@ bool waitForState(DWORD state, std::chrono::milliseconds bound = std::chrono::se
 // advances it, so a bound of seconds is tested without waiting for it.
 DWORD clockNow();
 void advanceClock(DWORD milliseconds);
+// How many WaitForSingleObject calls with a finite timeout are waiting now.
+int waitsOnTheClock();
 
 // How long the stand-in's dispatcher waits, in real time, for STOPPED
 // before it gives up and returns as if its connection had broken.

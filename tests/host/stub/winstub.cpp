@@ -58,6 +58,7 @@ std::vector<std::unique_ptr<EventObject>> allEvents; // kept until reset, so a l
 std::map<HANDLE, OpenFile> openFiles;
 intptr_t nextFileHandle = 0x7000;
 std::atomic<DWORD> clockMs{clockStart};
+std::atomic<int> timedWaits{0};
 LPHANDLER_FUNCTION registeredHandler;
 SERVICE_STATUS_HANDLE__* const theStatusHandle = reinterpret_cast<SERVICE_STATUS_HANDLE__*>(0x5157);
 thread_local DWORD lastError;
@@ -153,6 +154,11 @@ DWORD clockNow()
 void advanceClock(DWORD milliseconds)
 {
     clockMs += milliseconds;
+}
+
+int waitsOnTheClock()
+{
+    return timedWaits;
 }
 
 int openScHandles()
@@ -424,6 +430,11 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds)
     DWORD start = clockMs;
     auto hangAt = std::chrono::steady_clock::now() + std::chrono::seconds(15);
     std::unique_lock<std::mutex> lock(event->mutex);
+    struct Counted {
+        bool counts;
+        explicit Counted(bool timed) : counts(timed) { timedWaits += counts ? 1 : 0; }
+        ~Counted() { timedWaits -= counts ? 1 : 0; }
+    } counted(milliseconds != INFINITE);
     while (!event->isSet) {
         if (milliseconds != INFINITE && clockMs - start >= milliseconds) {
             return WAIT_TIMEOUT;
