@@ -266,23 +266,21 @@ TEST_F(RuntimeTest, LostConnectionWaitsAtMost30SecondsForTheStopSequence)
         runService([] { ASSERT_TRUE(stub::waitForState(SERVICE_RUNNING)); });
         returned = true;
     });
-    auto within = [](std::chrono::milliseconds bound, const std::atomic<bool>& flag) {
+    // Whether done() holds within bound of real time.
+    auto within = [](std::chrono::milliseconds bound, const std::function<bool()>& done) {
         auto end = std::chrono::steady_clock::now() + bound;
-        while (!flag && std::chrono::steady_clock::now() < end) {
+        while (!done() && std::chrono::steady_clock::now() < end) {
             std::this_thread::yield();
         }
-        return flag.load();
+        return done();
     };
-    ASSERT_TRUE(within(std::chrono::seconds(10), closeLaunched));
-    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (stub::waitsOnTheClock() == 0 && std::chrono::steady_clock::now() < end) {
-        std::this_thread::yield();
-    }
-    ASSERT_EQ(stub::waitsOnTheClock(), 1) << "the entry point is not waiting for the service thread";
+    ASSERT_TRUE(within(std::chrono::seconds(10), [&] { return closeLaunched.load(); }));
+    ASSERT_TRUE(within(std::chrono::seconds(10), [] { return stub::waitsOnTheClock() == 1; }))
+        << "the entry point is not waiting for the service thread";
     stub::advanceClock(29999);
-    EXPECT_FALSE(within(std::chrono::milliseconds(50), returned)) << "returned before 30 s";
+    EXPECT_FALSE(within(std::chrono::milliseconds(50), [&] { return returned.load(); })) << "returned before 30 s";
     stub::advanceClock(1);
-    EXPECT_TRUE(within(std::chrono::seconds(10), returned)) << "still waiting after 30 s";
+    EXPECT_TRUE(within(std::chrono::seconds(10), [&] { return returned.load(); })) << "still waiting after 30 s";
     releaseClose = true;
     entryPoint.join();
     stub::joinServiceThread();
