@@ -6,6 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
 ensure_packages "${build_packages[@]}" "${wine_packages[@]}"
+offer_wine32
 cycles=${1:-30}
 pause=${2:-300}
 for preset in win32 win64; do

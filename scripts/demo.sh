@@ -6,6 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
 ensure_packages "${build_packages[@]}" "${wine_packages[@]}"
+offer_wine32
 
 preset=${1:-win32}
 if [ $# -eq 0 ] && ! bash scripts/wine.sh win32 --check; then

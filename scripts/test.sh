@@ -10,6 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
 ensure_packages "${build_packages[@]}" "${wine_packages[@]}" "${release_packages[@]}"
+offer_wine32
 
 presets=(host host-asan host-tsan fuzz win32 win64)
 for preset in "${presets[@]}"; do
