@@ -2,6 +2,8 @@
 #include "svclaunch.h"
 #include "text.h"
 
+#include <string.h>
+
 // Size of the buffer that receives the executable's own path.
 const DWORD modulePathSize = 261;
 
@@ -10,30 +12,63 @@ const DWORD modulePathSize = 261;
 const char accessDeniedText[] = "Access Denied While trying to Remove BrindlewoodService";
 const char invalidHandleText[] = "Handle invalid while trying to Remove BrindlewoodService";
 
-// Forms the executable's full path in double quotes into quoted, so that the
-// SCM can never take a blank in the path as the end of the program name.
-// Returns false when the path cannot be had whole, or when it is too long
-// for any SCM to start (MAX_PATH characters or more).
-static bool quotedModulePath(char* quoted, DWORD size)
+// The start of every line that says install registered nothing, so that
+// whatever watches the log for a failed install counts each of them.
+const char notInstalledText[] = "Was not Installed Successfully. ";
+
+// Reads the executable's full path into path (modulePathSize bytes). False
+// when it cannot be had whole, or when it is too long for any SCM to start
+// (MAX_PATH characters or more).
+static bool readModulePath(char* path)
 {
-    char path[modulePathSize];
     DWORD length = GetModuleFileNameA(NULL, path, modulePathSize);
-    if (length == 0 || length >= MAX_PATH) {
+    return length != 0 && length < MAX_PATH;
+}
+
+// Logs that install registered nothing, and why.
+static void logNotInstalled(const char* reason)
+{
+    char line[configValueSize + 128];
+    if (joinText(line, sizeof line, notInstalledText, reason)) {
+        writeLog(line);
+    }
+}
+
+// Checks what the SCM would run as LocalSystem before it is registered:
+// the SCM expands %NAME% in a registered path at every start, so a path
+// holding a % may start another program than this one; and nobody but
+// administrators may be able to change what the service runs. Logs the
+// reason and returns false when either fails.
+static bool safeToRegister(const char* path)
+{
+    if (strchr(path, '%') != NULL) {
+        char reason[configValueSize];
+        if (joinText(reason, sizeof reason, "The SCM would expand the % in ", path)) {
+            logNotInstalled(reason);
+        }
         return false;
     }
-    return joinText(quoted, size, "\"", path, "\"");
+    char reason[configValueSize + 64];
+    if (findBroadChanger(path, reason, sizeof reason)) {
+        logNotInstalled(reason);
+        return false;
+    }
+    return true;
 }
 
 // Registers this executable as an automatically started service of its own
 // process under serviceName, running as LocalSystem, and logs the outcome.
+// Its path is registered in double quotes, so that the SCM can never take a
+// blank in it as the end of the program name.
 void installService()
 {
     SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CREATE_SERVICE);
     if (manager == NULL) {
         return;
     }
+    char path[modulePathSize];
     char binaryPath[modulePathSize + 2];
-    if (quotedModulePath(binaryPath, sizeof binaryPath)) {
+    if (readModulePath(path) && safeToRegister(path) && joinText(binaryPath, sizeof binaryPath, "\"", path, "\"")) {
         SC_HANDLE service =
             CreateServiceA(manager, serviceName, serviceName, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
                            SERVICE_AUTO_START, SERVICE_ERROR_IGNORE, binaryPath, NULL, NULL, NULL, NULL, NULL);
@@ -49,8 +84,8 @@ void installService()
                 char code[12];
                 char buf[configValueSize];
                 if (formatDecimal(code, sizeof code, static_cast<int>(error)) &&
-                    joinText(buf, sizeof buf, "Was not Installed Successfully. Error Code ", code, "\n")) {
-                    writeLog(buf);
+                    joinText(buf, sizeof buf, "Error Code ", code, "\n")) {
+                    logNotInstalled(buf);
                 }
             }
         }

@@ -36,43 +36,6 @@ static void setState(DWORD state, DWORD controlsAccepted)
     LeaveCriticalSection(&statusLock);
 }
 
-typedef HINSTANCE(WINAPI* ShellExecuteAFunction)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT);
-
-// ShellExecuteA, loaded by the service thread at its first launch.
-static ShellExecuteAFunction shellExecuteFunction;
-
-// ShellExecuteA, from shell32 loaded at the first launch rather than with the
-// executable: shell32 brings a dozen DLLs along, and neither reaching
-// RUNNING nor install and remove need them. It is loaded by its full path in
-// the system folder, never through the search path, so no folder that a
-// LocalSystem process searches can slip another shell32 in. NULL while
-// shell32 cannot be had.
-static ShellExecuteAFunction shellExecute()
-{
-    if (shellExecuteFunction == NULL) {
-        char systemFolder[MAX_PATH];
-        char shellPath[MAX_PATH];
-        UINT length = GetSystemDirectoryA(systemFolder, MAX_PATH);
-        bool found =
-            length > 0 && length < MAX_PATH && joinText(shellPath, sizeof shellPath, systemFolder, "\\shell32.dll");
-        HMODULE shell = found ? LoadLibraryA(shellPath) : NULL;
-        FARPROC address = shell != NULL ? GetProcAddress(shell, "ShellExecuteA") : NULL;
-        // Through the generic function pointer type, which may be cast to any other.
-        shellExecuteFunction = reinterpret_cast<ShellExecuteAFunction>(reinterpret_cast<void (*)()>(address));
-    }
-    return shellExecuteFunction;
-}
-
-// Starts the target program through the shell with one parameter, its window
-// hidden, without waiting for it; what becomes of it is its own matter.
-static void launchTarget(const char* parameter)
-{
-    ShellExecuteAFunction launch = shellExecute();
-    if (launch != NULL) {
-        launch(NULL, "open", programPath, parameter, NULL, SW_HIDE);
-    }
-}
-
 // Logs first followed by second; the buffer holds any configured value whole.
 static void logJoined(const char* first, const char* second)
 {
@@ -193,7 +156,7 @@ void runDispatcher()
     InitializeCriticalSection(&statusLock);
     stopEvent = NULL;
     connectionLost = false;
-    shellExecuteFunction = NULL;
+    forgetShell();
     serviceEnded = CreateEventA(NULL, TRUE, FALSE, NULL);
     bool neverConnected =
         !StartServiceCtrlDispatcherA(serviceTable) && GetLastError() == ERROR_FAILED_SERVICE_CONTROLLER_CONNECT;

@@ -20,8 +20,22 @@ extern char logPath[configValueSize];
 // ANSI code page, in which every path of this program is spelt.
 bool ownPathIsExact();
 
+// Whether a broad group of users who are not administrators (Everyone,
+// Users, ...) can change what the service would run from modulePath:
+// svclaunch.exe, service.cnf, the target, or a folder that holds them or
+// lies above them. Also true when that cannot be told. reason (size bytes)
+// then says which group can change which path, or why it cannot be told.
+bool findBroadChanger(const char* modulePath, char* reason, size_t size);
+
 // Appends one line to service.log; a log that cannot be opened drops it.
 void writeLog(const char* message);
+
+// Starts the target program through the shell with one parameter, its
+// window hidden, without waiting for it and without any window or prompt;
+// what becomes of it is its own matter.
+void launchTarget(const char* parameter);
+// Lets the next launch load the shell anew, as at the start of a process.
+void forgetShell();
 
 // The modes, each run at most once per process by the entry point.
 void installService();

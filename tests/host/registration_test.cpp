@@ -119,6 +119,104 @@ TEST_F(RegistrationTest, InstallTakesAnOwnPathOf259CharactersAndRefuses260)
     EXPECT_EQ(log(), "Installed Successfully\n");
 }
 
+// Whoever can change what a LocalSystem service runs runs code as
+// LocalSystem: install registers nothing while a broad group of users who
+// are not administrators can, judged from owners and DACLs as Windows reads
+// them. Paths: C:\svc\svclaunch.exe and C:\svc\service.cnf; the target,
+// relative to the current folder C:\work, is C:\work\box\target.exe.
+TEST_F(RegistrationTest, InstallRefusesWhatBroadGroupsCanChange)
+{
+    using stub::Ace;
+    const DWORD modify = 0x1301BF;
+    const DWORD readExecute = 0x1200A9;
+    const BYTE inherited = INHERITED_ACE | OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+    const std::string admins = "S-1-5-32-544";
+    const struct {
+        const char* shape;
+        const char* path;
+        stub::FileSecurity security;
+        const char* line; // nullptr: installed
+    } cases[] = {
+        {"Authenticated Users' inherited Modify, as under C:\\",
+         "c:\\svc",
+         {admins, true, {{true, inherited, modify, "S-1-5-11"}}},
+         "Authenticated Users can change C:\\svc"},
+        {"Users may add files to the folder",
+         "c:\\svc",
+         {admins, true, {{true, 0, readExecute | FILE_ADD_FILE, "S-1-5-32-545"}}},
+         "Users can change C:\\svc"},
+        {"Users may add files to a folder further up",
+         "c:\\",
+         {admins, true, {{true, 0, readExecute | FILE_ADD_FILE, "S-1-5-32-545"}}},
+         nullptr},
+        {"Users read and execute, as in Program Files",
+         "c:\\svc",
+         {admins, true, {{true, inherited, readExecute, "S-1-5-32-545"}}},
+         nullptr},
+        {"a denial before the allowance",
+         "c:\\svc",
+         {admins, true, {{false, 0, modify, "S-1-5-32-545"}, {true, 0, modify, "S-1-5-32-545"}}},
+         nullptr},
+        {"Everyone denied before Users allowed",
+         "c:\\work\\box\\target.exe",
+         {admins, true, {{false, 0, modify, "S-1-1-0"}, {true, 0, modify, "S-1-5-32-545"}}},
+         nullptr},
+        {"a denial after the allowance",
+         "c:\\svc",
+         {admins, true, {{true, 0, modify, "S-1-5-32-545"}, {false, 0, modify, "S-1-5-32-545"}}},
+         "Users can change C:\\svc"},
+        {"an inherit-only entry",
+         "c:\\svc",
+         {admins, true, {{true, INHERIT_ONLY_ACE | inherited, modify, "S-1-5-32-545"}}},
+         nullptr},
+        {"no DACL at all, as on FAT32",
+         "c:\\work\\box\\target.exe",
+         {admins, false, {}},
+         "Everyone can change C:\\work\\box\\target.exe"},
+        {"owned by Users", "c:\\svc\\service.cnf", {"S-1-5-32-545", true, {}}, "Users can change C:\\svc\\service.cnf"},
+        {"a domain's Domain Users may delete entries further up",
+         "c:\\work",
+         {admins, true, {{true, 0, FILE_DELETE_CHILD, "S-1-5-21-1004336348-1177238915-682003330-513"}}},
+         "Domain Users can change C:\\work"},
+        {"a generic write for Guests on the executable",
+         "c:\\svc\\svclaunch.exe",
+         {admins, true, {{true, 0, GENERIC_WRITE, "S-1-5-32-546"}}},
+         "Guests can change C:\\svc\\svclaunch.exe"},
+        {"another account may change it: the administrator's choice",
+         "c:\\svc",
+         {admins, true, {{true, 0, modify, "S-1-5-21-1-2-3-1001"}}},
+         nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.shape);
+        world().services.clear();
+        world().creates.clear();
+        world().fileSecurity = {{c.path, c.security}};
+        writeFile(logFile, "");
+        runVerb("install");
+        if (c.line == nullptr) {
+            EXPECT_EQ(world().creates.size(), 1u);
+            EXPECT_EQ(log(), "Installed Successfully\n");
+        } else {
+            EXPECT_TRUE(world().creates.empty());
+            EXPECT_EQ(log(), std::string("Was not Installed Successfully. ") + c.line + "\n");
+        }
+    }
+    // A folder whose path holds a % would be expanded by the SCM at every start.
+    world().fileSecurity.clear();
+    world().creates.clear();
+    world().modulePath = "C:\\%TEMP%\\svclaunch.exe";
+    writeFile(logFile, "");
+    runVerb("install");
+    EXPECT_TRUE(world().creates.empty());
+    EXPECT_EQ(log(), "Was not Installed Successfully. The SCM would expand the % in C:\\%TEMP%\\svclaunch.exe\n");
+    // remove never judges: a registration may always be taken away.
+    world().securityQueries.clear();
+    registerService("svc", SERVICE_STOPPED);
+    runVerb("remove");
+    EXPECT_TRUE(world().securityQueries.empty());
+}
+
 // --- remove ---
 
 TEST_F(RegistrationTest, RemoveDeletesAStoppedService)

@@ -28,6 +28,7 @@ void SvclaunchTest::TearDown()
     EXPECT_EQ(stub::openFileHandles(), 0);
     EXPECT_EQ(stub::world().reportsAfterStopped, 0) << "SetServiceStatus was called after STOPPED";
     EXPECT_FALSE(stub::world().stoppedNeverReported) << "the service never reported STOPPED";
+    EXPECT_EQ(stub::world().promptsShown, 0) << "a launch showed a window on the service's desktop";
     stub::reset();
     ASSERT_EQ(chdir(previousDirectory.c_str()), 0);
     std::string command = "rm -rf '" + scratch + "'";

@@ -4,6 +4,30 @@
 
 #include <windows.h>
 
-HINSTANCE ShellExecuteA(HWND window, LPCSTR operation, LPCSTR file, LPCSTR parameters, LPCSTR directory, int show);
+const ULONG SEE_MASK_FLAG_NO_UI = 0x400;
+const ULONG SEE_MASK_NOZONECHECKS = 0x800000;
+
+struct HKEY__;
+typedef HKEY__* HKEY;
+
+typedef struct _SHELLEXECUTEINFOA {
+    DWORD cbSize;
+    ULONG fMask;
+    HWND hwnd;
+    LPCSTR lpVerb;
+    LPCSTR lpFile;
+    LPCSTR lpParameters;
+    LPCSTR lpDirectory;
+    int nShow;
+    HINSTANCE hInstApp;
+    void* lpIDList;
+    LPCSTR lpClass;
+    HKEY hkeyClass;
+    DWORD dwHotKey;
+    HANDLE hIcon;
+    HANDLE hProcess;
+} SHELLEXECUTEINFOA;
+
+BOOL ShellExecuteExA(SHELLEXECUTEINFOA* info);
 
 #endif

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,27 @@ struct Launch {
     std::string parameters;
     bool hasDirectory;
     int show;
+    ULONG mask; // SEE_MASK_ flags
 };
+
+// One access control entry: allows or denies mask to the SID ("S-1-5-11").
+struct Ace {
+    bool allows;
+    BYTE flags; // INHERIT_ONLY_ACE and the like
+    DWORD mask;
+    std::string sid;
+};
+
+// What GetFileSecurityA gives for a path: its owner, and its DACL or none.
+struct FileSecurity {
+    std::string owner;
+    bool hasDacl;
+    std::vector<Ace> aces;
+};
+
+// Administrators' own: owned by Administrators; SYSTEM and Administrators
+// full control, Users read and execute, as a folder under Program Files.
+FileSecurity adminsOnly();
 
 struct CreateCall {
     std::string name;
@@ -53,7 +74,7 @@ struct World {
     bool serviceStartsLate = false;  // serviceMain is entered only after the dispatcher has returned
     DWORD registerHandlerError = 0;
     DWORD createEventError = 0;
-    std::function<void(const std::string& parameters)> onLaunch; // runs inside ShellExecuteA
+    std::function<void(const std::string& parameters)> onLaunch; // runs inside ShellExecuteExA
 
     // Service database. An error set here makes every such call fail with it.
     std::map<std::string, Registration> services; // keyed by lower-case name
@@ -78,6 +99,23 @@ struct World {
     // as Windows does.
     std::string modulePath = "C:\\svc\\svclaunch.exe";
     DWORD moduleFileNameError = 0;
+
+    // The shell: whether it has DllGetVersion (version 6.0, as from XP on)
+    // or none (NT 4.0's). Before it runs a file that came from the Internet
+    // it asks whether to (the zone check), and for a file that is not there
+    // it shows an error box, unless the launch says otherwise: either is a
+    // window on the service's invisible desktop, that is, a hang.
+    bool shellHasVersion = true;
+    std::set<std::string> downloadedFiles; // lower case
+    int promptsShown = 0;
+
+    // GetFileSecurityA: the descriptor of each path (keyed lower case); a
+    // path not listed has adminsOnly(). Paths that do not exist, and the
+    // folder that relative paths start from.
+    std::map<std::string, FileSecurity> fileSecurity;
+    std::set<std::string> missingPaths; // lower case
+    std::vector<std::string> securityQueries;
+    std::string currentDirectory = "C:\\work";
 
     // Records.
     std::string dispatchedName;

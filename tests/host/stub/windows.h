@@ -23,6 +23,13 @@ typedef const WCHAR* LPCWSTR;
 typedef BOOL* LPBOOL;
 typedef const char* LPCSTR;
 typedef DWORD* LPDWORD;
+typedef uint8_t BYTE;
+typedef uint16_t WORD;
+typedef unsigned long ULONG;
+typedef long HRESULT;
+typedef void* PSID;
+typedef void* PSECURITY_DESCRIPTOR;
+typedef DWORD SECURITY_INFORMATION;
 
 struct SC_HANDLE__;
 typedef SC_HANDLE__* SC_HANDLE;
@@ -49,6 +56,8 @@ const DWORD WAIT_FAILED = 0xFFFFFFFF;
 
 const DWORD NO_ERROR = 0;
 const DWORD ERROR_INVALID_FUNCTION = 1;
+const DWORD ERROR_FILE_NOT_FOUND = 2;
+const DWORD ERROR_PATH_NOT_FOUND = 3;
 const DWORD ERROR_ACCESS_DENIED = 5;
 const DWORD ERROR_INVALID_HANDLE = 6;
 const DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
@@ -93,6 +102,7 @@ const DWORD SC_MANAGER_CONNECT = 0x1;
 const DWORD SC_MANAGER_CREATE_SERVICE = 0x2;
 
 const int SW_HIDE = 0;
+const HRESULT S_OK = 0;
 
 const DWORD GENERIC_READ = 0x80000000;
 const DWORD GENERIC_WRITE = 0x40000000;
@@ -106,6 +116,54 @@ const DWORD OPEN_ALWAYS = 4;
 const DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
 const DWORD LOCKFILE_FAIL_IMMEDIATELY = 0x1;
 const DWORD LOCKFILE_EXCLUSIVE_LOCK = 0x2;
+
+const DWORD FILE_ADD_FILE = 0x2;
+const DWORD FILE_ADD_SUBDIRECTORY = 0x4;
+const DWORD FILE_DELETE_CHILD = 0x40;
+const DWORD WRITE_DAC = 0x40000;
+const DWORD WRITE_OWNER = 0x80000;
+const DWORD GENERIC_ALL = 0x10000000;
+
+const DWORD OWNER_SECURITY_INFORMATION = 0x1;
+const DWORD DACL_SECURITY_INFORMATION = 0x4;
+const BYTE ACCESS_ALLOWED_ACE_TYPE = 0;
+const BYTE ACCESS_DENIED_ACE_TYPE = 1;
+const BYTE OBJECT_INHERIT_ACE = 0x1;
+const BYTE CONTAINER_INHERIT_ACE = 0x2;
+const BYTE INHERIT_ONLY_ACE = 0x8;
+const BYTE INHERITED_ACE = 0x10;
+const BYTE SID_REVISION = 1;
+
+typedef struct _SID_IDENTIFIER_AUTHORITY {
+    BYTE Value[6];
+} SID_IDENTIFIER_AUTHORITY;
+
+typedef struct _SID {
+    BYTE Revision;
+    BYTE SubAuthorityCount;
+    SID_IDENTIFIER_AUTHORITY IdentifierAuthority;
+    DWORD SubAuthority[1];
+} SID;
+
+typedef struct _ACL {
+    BYTE AclRevision;
+    BYTE Sbz1;
+    WORD AclSize;
+    WORD AceCount;
+    WORD Sbz2;
+} ACL, *PACL;
+
+typedef struct _ACE_HEADER {
+    BYTE AceType;
+    BYTE AceFlags;
+    WORD AceSize;
+} ACE_HEADER;
+
+typedef struct _ACCESS_ALLOWED_ACE {
+    ACE_HEADER Header;
+    DWORD Mask;
+    DWORD SidStart;
+} ACCESS_ALLOWED_ACE;
 
 typedef struct _OVERLAPPED {
     uintptr_t Internal;
@@ -147,6 +205,13 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideLength
                         LPCSTR defaultChar, LPBOOL usedDefaultChar);
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR bytes, int byteLength, LPWSTR wide, int size);
 HMODULE LoadLibraryA(LPCSTR fileName);
+DWORD GetFullPathNameA(LPCSTR fileName, DWORD size, LPSTR buffer, LPSTR* filePart);
+
+BOOL GetFileSecurityA(LPCSTR fileName, SECURITY_INFORMATION requested, PSECURITY_DESCRIPTOR descriptor, DWORD size,
+                      LPDWORD sizeNeeded);
+BOOL GetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR descriptor, PSID* owner, LPBOOL ownerDefaulted);
+BOOL GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, LPBOOL daclPresent, PACL* dacl, LPBOOL daclDefaulted);
+BOOL GetAce(PACL acl, DWORD index, LPVOID* ace);
 UINT GetSystemDirectoryA(LPSTR buffer, UINT size);
 FARPROC GetProcAddress(HMODULE module, LPCSTR procName);
 

@@ -3,6 +3,7 @@
 #include "stub_world.h"
 
 #include <shellapi.h>
+#include <shlwapi.h>
 
 #include <algorithm>
 #include <atomic>
@@ -377,13 +378,33 @@ HMODULE LoadLibraryA(LPCSTR fileName)
     return reinterpret_cast<HMODULE>(0x5E11);
 }
 
+namespace {
+
+// shell32's DllGetVersion as from Windows XP on: version 6.0. It needs its
+// size field set, as Windows' does.
+HRESULT WINAPI shellDllGetVersion(DLLVERSIONINFO* version)
+{
+    if (version == nullptr || version->cbSize != sizeof(DLLVERSIONINFO)) {
+        return static_cast<HRESULT>(0x80070057); // E_INVALIDARG
+    }
+    version->dwMajorVersion = 6;
+    version->dwMinorVersion = 0;
+    return S_OK;
+}
+
+} // namespace
+
 FARPROC GetProcAddress(HMODULE module, LPCSTR procName)
 {
-    if (module != reinterpret_cast<HMODULE>(0x5E11) || strcmp(procName, "ShellExecuteA") != 0) {
-        lastError = 127; // ERROR_PROC_NOT_FOUND
-        return nullptr;
+    if (module == reinterpret_cast<HMODULE>(0x5E11) && strcmp(procName, "ShellExecuteExA") == 0) {
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&ShellExecuteExA));
     }
-    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&ShellExecuteA));
+    if (module == reinterpret_cast<HMODULE>(0x5E11) && strcmp(procName, "DllGetVersion") == 0 &&
+        theWorld.shellHasVersion) {
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&shellDllGetVersion));
+    }
+    lastError = 127; // ERROR_PROC_NOT_FOUND
+    return nullptr;
 }
 
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCSTR name)
@@ -855,10 +876,16 @@ BOOL CloseServiceHandle(SC_HANDLE handle)
     return TRUE;
 }
 
-HINSTANCE ShellExecuteA(HWND window, LPCSTR operation, LPCSTR file, LPCSTR parameters, LPCSTR directory, int show)
+BOOL ShellExecuteExA(SHELLEXECUTEINFOA* info)
 {
-    theWorld.launches.push_back({window != nullptr, operation ? operation : "", file ? file : "",
-                                 parameters ? parameters : "", directory != nullptr, show});
+    if (info == nullptr || info->cbSize != sizeof(SHELLEXECUTEINFOA)) {
+        lastError = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    const char* file = info->lpFile;
+    theWorld.launches.push_back({info->hwnd != nullptr, info->lpVerb ? info->lpVerb : "", file ? file : "",
+                                 info->lpParameters ? info->lpParameters : "", info->lpDirectory != nullptr,
+                                 info->nShow, info->fMask});
     {
         std::lock_guard<std::mutex> guard(stateMutex);
         timelineList.push_back("launch " + theWorld.launches.back().parameters);
@@ -867,7 +894,202 @@ HINSTANCE ShellExecuteA(HWND window, LPCSTR operation, LPCSTR file, LPCSTR param
     if (theWorld.onLaunch) {
         theWorld.onLaunch(theWorld.launches.back().parameters);
     }
+    std::string key = lowerCase(file ? file : "");
+    // Only a shell of version 6 has the zone check; NT 4.0's has none.
+    bool asksAboutZone = theWorld.shellHasVersion && theWorld.downloadedFiles.count(key) != 0 &&
+                         (info->fMask & SEE_MASK_NOZONECHECKS) == 0;
+    bool showsError = theWorld.missingPaths.count(key) != 0 && (info->fMask & SEE_MASK_FLAG_NO_UI) == 0;
+    if (asksAboutZone || showsError) {
+        // Nobody answers a window on the service's desktop: on Windows the
+        // launch never returns. Here it returns after a while, counted.
+        ++theWorld.promptsShown;
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        lastError = 1223; // ERROR_CANCELLED
+        return FALSE;
+    }
     // A path of MAX_PATH characters or more cannot be started: SE_ERR_FNF.
-    intptr_t result = file != nullptr && strlen(file) >= MAX_PATH ? 2 : 42; // above 32: started
-    return reinterpret_cast<HINSTANCE>(result);
+    bool started = file != nullptr && strlen(file) < MAX_PATH && theWorld.missingPaths.count(key) == 0;
+    info->hInstApp = reinterpret_cast<HINSTANCE>(static_cast<intptr_t>(started ? 42 : 2));
+    lastError = started ? 0 : ERROR_FILE_NOT_FOUND;
+    return started ? TRUE : FALSE;
+}
+
+namespace {
+
+// Parses "S-1-5-32-544" into its binary form, appended to out.
+void appendSid(std::string& out, const std::string& text)
+{
+    std::vector<uint64_t> parts;
+    size_t at = 2; // past "S-"
+    while (at <= text.size()) {
+        size_t end = text.find('-', at);
+        parts.push_back(std::stoull(text.substr(at, end - at)));
+        at = end == std::string::npos ? text.size() + 1 : end + 1;
+    }
+    out += static_cast<char>(parts[0]);            // revision
+    out += static_cast<char>(parts.size() - 2);    // sub-authority count
+    for (int shift = 40; shift >= 0; shift -= 8) { // authority, big-endian
+        out += static_cast<char>((parts[1] >> shift) & 0xFF);
+    }
+    for (size_t i = 2; i < parts.size(); ++i) {
+        DWORD value = static_cast<DWORD>(parts[i]);
+        out.append(reinterpret_cast<const char*>(&value), sizeof value);
+    }
+}
+
+void putWord(std::string& out, size_t at, WORD value)
+{
+    memcpy(&out[at], &value, sizeof value);
+}
+
+// A self-relative security descriptor in Windows' own layout: the header,
+// then the owner's SID, then the DACL with its entries.
+std::string selfRelative(const stub::FileSecurity& security)
+{
+    const size_t headerSize = 20;
+    std::string out(headerSize, '\0');
+    out[0] = 1;            // revision
+    WORD control = 0x8000; // SE_SELF_RELATIVE
+    DWORD ownerOffset = headerSize;
+    appendSid(out, security.owner);
+    DWORD daclOffset = 0;
+    if (security.hasDacl) {
+        control |= 0x4; // SE_DACL_PRESENT
+        while (out.size() % 4 != 0) {
+            out += '\0';
+        }
+        daclOffset = static_cast<DWORD>(out.size());
+        out += std::string(sizeof(ACL), '\0');
+        out[daclOffset] = 2; // ACL_REVISION
+        for (const stub::Ace& ace : security.aces) {
+            size_t start = out.size();
+            out += static_cast<char>(ace.allows ? ACCESS_ALLOWED_ACE_TYPE : ACCESS_DENIED_ACE_TYPE);
+            out += static_cast<char>(ace.flags);
+            out += std::string(2, '\0');
+            out.append(reinterpret_cast<const char*>(&ace.mask), sizeof ace.mask);
+            appendSid(out, ace.sid);
+            while ((out.size() - start) % 4 != 0) {
+                out += '\0';
+            }
+            putWord(out, start + 2, static_cast<WORD>(out.size() - start));
+        }
+        putWord(out, daclOffset + 2, static_cast<WORD>(out.size() - daclOffset)); // AclSize
+        putWord(out, daclOffset + 4, static_cast<WORD>(security.aces.size()));    // AceCount
+    }
+    putWord(out, 2, control);
+    memcpy(&out[4], &ownerOffset, sizeof ownerOffset);
+    memcpy(&out[16], &daclOffset, sizeof daclOffset);
+    return out;
+}
+
+// The descriptor's bytes, after checking that it is one this stand-in made.
+const unsigned char* descriptorBytes(PSECURITY_DESCRIPTOR descriptor)
+{
+    const auto* bytes = static_cast<const unsigned char*>(descriptor);
+    if (bytes == nullptr || bytes[0] != 1 || reinterpret_cast<uintptr_t>(bytes) % 4 != 0) {
+        return nullptr;
+    }
+    return bytes;
+}
+
+} // namespace
+
+namespace stub {
+
+FileSecurity adminsOnly()
+{
+    return {
+        "S-1-5-32-544",
+        true,
+        {{true, 0, 0x1F01FF, "S-1-5-18"}, {true, 0, 0x1F01FF, "S-1-5-32-544"}, {true, 0, 0x1200A9, "S-1-5-32-545"}}};
+}
+
+} // namespace stub
+
+DWORD GetFullPathNameA(LPCSTR fileName, DWORD size, LPSTR buffer, LPSTR* filePart)
+{
+    std::string name = fileName;
+    bool absolute = (name.size() >= 3 && name[1] == ':' && name[2] == '\\') || name.rfind("\\\\", 0) == 0;
+    std::string full = absolute ? name : theWorld.currentDirectory + "\\" + name;
+    if (full.size() + 1 > size) {
+        return static_cast<DWORD>(full.size() + 1);
+    }
+    memcpy(buffer, full.c_str(), full.size() + 1);
+    if (filePart != nullptr) {
+        *filePart = buffer + full.rfind('\\') + 1;
+    }
+    return static_cast<DWORD>(full.size());
+}
+
+BOOL GetFileSecurityA(LPCSTR fileName, SECURITY_INFORMATION requested, PSECURITY_DESCRIPTOR descriptor, DWORD size,
+                      LPDWORD sizeNeeded)
+{
+    std::string key = lowerCase(fileName);
+    theWorld.securityQueries.push_back(fileName);
+    if (strlen(fileName) >= MAX_PATH) {
+        lastError = ERROR_FILENAME_EXCED_RANGE;
+        return FALSE;
+    }
+    if (theWorld.missingPaths.count(key) != 0) {
+        lastError = ERROR_FILE_NOT_FOUND;
+        return FALSE;
+    }
+    if (requested != (OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION)) {
+        lastError = ERROR_INVALID_PARAMETER; // this stand-in answers only what the product asks
+        return FALSE;
+    }
+    auto found = theWorld.fileSecurity.find(key);
+    std::string bytes = selfRelative(found != theWorld.fileSecurity.end() ? found->second : stub::adminsOnly());
+    *sizeNeeded = static_cast<DWORD>(bytes.size());
+    if (size < bytes.size()) {
+        lastError = ERROR_INSUFFICIENT_BUFFER;
+        return FALSE;
+    }
+    memcpy(descriptor, bytes.data(), bytes.size());
+    return TRUE;
+}
+
+BOOL GetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR descriptor, PSID* owner, LPBOOL ownerDefaulted)
+{
+    const unsigned char* bytes = descriptorBytes(descriptor);
+    if (bytes == nullptr) {
+        lastError = 1338; // ERROR_INVALID_SECURITY_DESCR
+        return FALSE;
+    }
+    DWORD offset;
+    memcpy(&offset, bytes + 4, sizeof offset);
+    *owner = offset == 0 ? nullptr : const_cast<unsigned char*>(bytes + offset);
+    *ownerDefaulted = FALSE;
+    return TRUE;
+}
+
+BOOL GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, LPBOOL daclPresent, PACL* dacl, LPBOOL daclDefaulted)
+{
+    const unsigned char* bytes = descriptorBytes(descriptor);
+    if (bytes == nullptr) {
+        lastError = 1338; // ERROR_INVALID_SECURITY_DESCR
+        return FALSE;
+    }
+    WORD control;
+    DWORD offset;
+    memcpy(&control, bytes + 2, sizeof control);
+    memcpy(&offset, bytes + 16, sizeof offset);
+    *daclPresent = (control & 0x4) != 0 ? TRUE : FALSE;
+    *dacl = *daclPresent && offset != 0 ? reinterpret_cast<PACL>(const_cast<unsigned char*>(bytes + offset)) : nullptr;
+    *daclDefaulted = FALSE;
+    return TRUE;
+}
+
+BOOL GetAce(PACL acl, DWORD index, LPVOID* ace)
+{
+    if (acl == nullptr || index >= acl->AceCount) {
+        lastError = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    auto* at = reinterpret_cast<unsigned char*>(acl) + sizeof(ACL);
+    for (DWORD i = 0; i < index; ++i) {
+        at += reinterpret_cast<ACE_HEADER*>(at)->AceSize;
+    }
+    *ace = at;
+    return TRUE;
 }

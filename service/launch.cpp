@@ -1,0 +1,87 @@
+// The launch of the target program through the shell, which must never show
+// anything: a service's desktop is invisible, and a prompt there waits for
+// ever.
+#include "svclaunch.h"
+#include "text.h"
+
+#include <shellapi.h>
+#include <shlwapi.h>
+
+typedef BOOL(WINAPI* ShellExecuteExAFunction)(SHELLEXECUTEINFOA*);
+
+// Set at the first launch of this process: ShellExecuteExA, and the mask bits
+// that keep it from showing anything.
+static ShellExecuteExAFunction shellExecuteEx;
+static ULONG launchMask;
+
+// The shell's major version, from its DllGetVersion; 0 for a shell that has
+// none (NT 4.0's own).
+static DWORD shellMajorVersion(HMODULE shell)
+{
+    FARPROC address = GetProcAddress(shell, "DllGetVersion");
+    if (address == NULL) {
+        return 0;
+    }
+    // Through the generic function pointer type, which may be cast to any other.
+    DLLGETVERSIONPROC getVersion = reinterpret_cast<DLLGETVERSIONPROC>(reinterpret_cast<void (*)()>(address));
+    DLLVERSIONINFO version = {};
+    version.cbSize = sizeof version;
+    return getVersion(&version) == S_OK ? version.dwMajorVersion : 0;
+}
+
+// Loads shell32 at the first launch rather than with the executable: it
+// brings a dozen DLLs along, and neither reaching RUNNING nor install and
+// remove need them. It is loaded by its full path in the system folder,
+// never through the search path, so no folder that a LocalSystem process
+// searches can slip another shell32 in.
+//
+// No error box, ever. And no zone check: for a file that came from the
+// Internet (a Zone.Identifier stream) the shell would otherwise ask whether
+// to run it. The flag that turns the check off is given only to a shell of
+// version 6 or later (Windows XP on), which knows it; the zone check came
+// with XP SP2, so the older shells of NT 4.0 and 2000 have none to turn off.
+static bool loadShell()
+{
+    if (shellExecuteEx != NULL) {
+        return true;
+    }
+    char systemFolder[MAX_PATH];
+    char shellPath[MAX_PATH];
+    UINT length = GetSystemDirectoryA(systemFolder, MAX_PATH);
+    bool found =
+        length > 0 && length < MAX_PATH && joinText(shellPath, sizeof shellPath, systemFolder, "\\shell32.dll");
+    HMODULE shell = found ? LoadLibraryA(shellPath) : NULL;
+    FARPROC address = shell != NULL ? GetProcAddress(shell, "ShellExecuteExA") : NULL;
+    if (address == NULL) {
+        return false;
+    }
+    launchMask = SEE_MASK_FLAG_NO_UI;
+    if (shellMajorVersion(shell) >= 6) {
+        launchMask |= SEE_MASK_NOZONECHECKS;
+    }
+    shellExecuteEx = reinterpret_cast<ShellExecuteExAFunction>(reinterpret_cast<void (*)()>(address));
+    return true;
+}
+
+void forgetShell()
+{
+    shellExecuteEx = NULL;
+    launchMask = 0;
+}
+
+void launchTarget(const char* parameter)
+{
+    if (!loadShell()) {
+        return;
+    }
+    SHELLEXECUTEINFOA launch = {};
+    launch.cbSize = sizeof launch;
+    launch.fMask = launchMask;
+    launch.hwnd = NULL;
+    launch.lpVerb = "open";
+    launch.lpFile = programPath;
+    launch.lpParameters = parameter;
+    launch.lpDirectory = NULL;
+    launch.nShow = SW_HIDE;
+    shellExecuteEx(&launch);
+}
