@@ -63,8 +63,21 @@ void removeSuiteRoot()
     removeFolder(suiteRoot());
 }
 
+// Makes the suite's root folder with a DACL of its own: administrators and
+// SYSTEM, and Everyone read and execute, not inherited. On Windows a folder
+// made at the root of the system drive inherits Authenticated Users' Modify,
+// and install refuses to register anything beneath such a folder.
+static void makeSuiteRoot()
+{
+    std::string root = suiteRoot();
+    if (!fileExists(root)) {
+        CHECK(makeDirectories(root) && setOwnDacl(root, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE, true));
+    }
+}
+
 Folder layOut(const char* caseName, const std::string& subfolder)
 {
+    makeSuiteRoot();
     Folder folder;
     folder.path = suiteRoot() + "\\" + caseName + (subfolder.empty() ? "" : "\\" + subfolder);
     folder.exe = folder.path + "\\svclaunch.exe";

@@ -149,3 +149,35 @@ SCM_CASE(LookAlikeFolderIsNeverUsedAndAnExactlySpeltOneIs)
     CHECK_EQ(logOf(cafe), "Installed Successfully\r\n" + cafe.name + " Created this file\r\nstart: " + target +
                               "\r\nstop: " + target + "\r\nRemoved Successfully\r\n");
 }
+
+// A LocalSystem service must run nothing that Everyone may change: not its
+// folder, not svclaunch.exe, not the target. Such an install registers
+// nothing and names the path; the same folder, locked down again, installs.
+// A folder whose path holds a % is never registered: the SCM would expand it
+// at every start.
+SCM_CASE(InstallRefusesWhatEveryoneCanChange)
+{
+    Folder f = layOut(__func__);
+    REQUIRE(placeTarget(f));
+    writeConfig(f, f.name + "\ntarget.exe\n");
+    std::string expected;
+    for (const std::string& path : {f.path, f.exe, f.path + "\\target.exe"}) {
+        REQUIRE(CHECK(setOwnDacl(path, FILE_GENERIC_READ | FILE_GENERIC_WRITE | FILE_GENERIC_EXECUTE | DELETE)));
+        runSvclaunch(f, "install");
+        REQUIRE(CHECK(setOwnDacl(path, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE)));
+        expected += "Was not Installed Successfully. Everyone can change " + path + "\r\n";
+        CHECK_EQ(logOf(f), expected);
+        CHECK_EQ(openServiceError(f.name), static_cast<unsigned long>(ERROR_SERVICE_DOES_NOT_EXIST));
+    }
+    runSvclaunch(f, "install");
+    CHECK_EQ(logOf(f), expected + "Installed Successfully\r\n");
+    CHECK_EQ(serviceState(f.name), static_cast<unsigned long>(SERVICE_STOPPED));
+
+    Folder percent = {f.path + "\\%TEMP%", f.path + "\\%TEMP%\\svclaunch.exe", f.name + "_Percent"};
+    removeServiceAtCaseEnd(percent.name);
+    REQUIRE(CHECK(makeDirectories(percent.path) && copyFile(f.exe, percent.exe) && placeTarget(percent)));
+    writeConfig(percent, percent.name + "\ntarget.exe\n");
+    runSvclaunch(percent, "install");
+    CHECK_EQ(logOf(percent), "Was not Installed Successfully. The SCM would expand the % in " + percent.exe + "\r\n");
+    CHECK_EQ(openServiceError(percent.name), static_cast<unsigned long>(ERROR_SERVICE_DOES_NOT_EXIST));
+}

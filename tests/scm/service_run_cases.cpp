@@ -66,6 +66,25 @@ SCM_CASE(MissingTargetStillRunsAndStops)
                            "\r\nstop: " + target + "\r\n");
 }
 
+// A target that came from the Internet carries a Zone.Identifier stream, for
+// which the shell would ask whether to run it, on a desktop nobody sees.
+SCM_CASE(DownloadedTargetStartsAndStops)
+{
+    Folder f = layOut(__func__);
+    placeTarget(f);
+    writeConfig(f, f.name + "\ntarget.exe\n");
+    std::string zone = f.path + "\\target.exe:Zone.Identifier";
+    const std::string internet = "[ZoneTransfer]\r\nZoneId=3\r\n";
+    DWORD flags = 0;
+    if (!GetVolumeInformationA(f.path.substr(0, 3).c_str(), NULL, 0, NULL, NULL, &flags, NULL, 0) ||
+        (flags & FILE_NAMED_STREAMS) == 0 || !writeFile(zone, internet) || readFile(zone) != internet) {
+        skipCase("the file system here keeps no Zone.Identifier stream");
+        return;
+    }
+    runSvclaunch(f, "install");
+    CHECK(startAndStopOnce(f));
+}
+
 SCM_CASE(TargetInASubfolder)
 {
     Folder f = layOut(__func__);
