@@ -33,6 +33,7 @@ const int skippedExitCode = 77;
 // helpers, folders beside the case folders.
 void removeLeftovers();
 void removeSuiteRoot();
+void removeRootLeftovers();
 // One client of a stop storm, defined beside the stress cases; its exit code.
 int stormClient(const char* service);
 
@@ -104,12 +105,19 @@ void skipCase(const std::string& reason)
 
 // "scm_tests --list" names every case; "scm_tests NAME" runs one;
 // "scm_tests --cleanup" removes whatever earlier runs left registered;
-// "scm_tests --can-create-services" exits 0 only when this prompt may.
+// "scm_tests --can-create-services" exits 0 when this prompt may, 5 when
+// it is refused for want of rights (a prompt that is not elevated), and 1
+// when the SCM cannot be opened for another reason, which it prints.
 int main(int argc, char* argv[])
 {
     if (argc == 2 && strcmp(argv[1], "--can-create-services") == 0) {
         SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CREATE_SERVICE);
         if (manager == NULL) {
+            DWORD error = GetLastError();
+            if (error == ERROR_ACCESS_DENIED) {
+                return 5;
+            }
+            printf("The Service Control Manager cannot be opened: Windows error %lu\n", error);
             return 1;
         }
         CloseServiceHandle(manager);
@@ -126,6 +134,7 @@ int main(int argc, char* argv[])
     }
     if (argc == 2 && strcmp(argv[1], "--cleanup") == 0) {
         removeLeftovers();
+        removeRootLeftovers();
         removeSuiteRoot();
         return 0;
     }
