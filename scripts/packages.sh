@@ -45,6 +45,9 @@ install_packages() {
     DEBIAN_FRONTEND=noninteractive apt_sudo apt-get install -y -qq --no-install-recommends "$@" >"$log" 2>&1
     status=$?
     apt_error=$(grep '^E:' "$log" | tail -n 1 | sed 's/^E: //')
+    if grep -qE 'generated breaks|held broken packages|not going to be installed' "$log"; then
+        apt_error="packages it depends on cannot be had at the versions this machine's installed ones need ($apt_error)"
+    fi
     [ $status -eq 0 ] || apt_error=${apt_error:-apt-get exited with $status}
     rm -f "$log"
     return $status
