@@ -14,19 +14,21 @@ typedef BOOL(WINAPI* ShellExecuteExAFunction)(SHELLEXECUTEINFOA*);
 static ShellExecuteExAFunction shellExecuteEx;
 static ULONG launchMask;
 
-// The shell's major version, from its DllGetVersion; 0 for a shell that has
-// none (NT 4.0's own).
-static DWORD shellMajorVersion(HMODULE shell)
+// Whether the shell may predate the zone check: NT 4.0's own shell32 has no
+// DllGetVersion, and those of NT 4.0 with Internet Explorer 4 and later and
+// of Windows 2000 report versions 4 and 5. A shell that reports nothing
+// plausible is taken for a new one, which has the check.
+static bool shellPredatesZoneChecks(HMODULE shell)
 {
     FARPROC address = GetProcAddress(shell, "DllGetVersion");
     if (address == NULL) {
-        return 0;
+        return true;
     }
     // Through the generic function pointer type, which may be cast to any other.
     DLLGETVERSIONPROC getVersion = reinterpret_cast<DLLGETVERSIONPROC>(reinterpret_cast<void (*)()>(address));
     DLLVERSIONINFO version = {};
     version.cbSize = sizeof version;
-    return getVersion(&version) == S_OK ? version.dwMajorVersion : 0;
+    return getVersion(&version) == S_OK && (version.dwMajorVersion == 4 || version.dwMajorVersion == 5);
 }
 
 // Loads shell32 at the first launch rather than with the executable: it
@@ -37,9 +39,9 @@ static DWORD shellMajorVersion(HMODULE shell)
 //
 // No error box, ever. And no zone check: for a file that came from the
 // Internet (a Zone.Identifier stream) the shell would otherwise ask whether
-// to run it. The flag that turns the check off is given only to a shell of
-// version 6 or later (Windows XP on), which knows it; the zone check came
-// with XP SP2, so the older shells of NT 4.0 and 2000 have none to turn off.
+// to run it. The flag that turns the check off is kept from the shells of
+// NT 4.0 and 2000, which do not know it: the zone check came with XP SP2, so
+// they have none to turn off.
 static bool loadShell()
 {
     if (shellExecuteEx != NULL) {
@@ -56,7 +58,7 @@ static bool loadShell()
         return false;
     }
     launchMask = SEE_MASK_FLAG_NO_UI;
-    if (shellMajorVersion(shell) >= 6) {
+    if (!shellPredatesZoneChecks(shell)) {
         launchMask |= SEE_MASK_NOZONECHECKS;
     }
     shellExecuteEx = reinterpret_cast<ShellExecuteExAFunction>(reinterpret_cast<void (*)()>(address));

@@ -128,7 +128,8 @@ protected:
 // Nobody can answer a window on a service's desktop: a target that came from
 // the Internet, or one that is not there, is launched without the shell's
 // zone prompt or error box (the stand-in counts any such window as a fault).
-// A shell too old to have the zone check (NT 4.0's) is not given its flag.
+// A shell too old to have the zone check (NT 4.0's, 2000's) is not given its
+// flag.
 TEST_F(RuntimeTest, StartThenStopLaunchesStartAndCloseAndLogsThreeLines)
 {
     world().downloadedFiles.insert("box\\target.exe");
@@ -153,11 +154,13 @@ TEST_F(RuntimeTest, StartThenStopLaunchesStartAndCloseAndLogsThreeLines)
     EXPECT_EQ(world().loadedLibraries, std::vector<std::string>{"C:\\WINNT\\system32\\shell32.dll"});
     EXPECT_TRUE(world().securityQueries.empty());
 
-    stub::reset();
-    world().shellHasVersion = false;
-    runService(whenRunningSend({SERVICE_CONTROL_STOP}));
-    ASSERT_EQ(world().launches.size(), 2u);
-    EXPECT_EQ(world().launches[0].mask, SEE_MASK_FLAG_NO_UI);
+    for (DWORD oldShell : {0u, 5u}) { // NT 4.0's own, Windows 2000's
+        stub::reset();
+        world().shellVersion = oldShell;
+        runService(whenRunningSend({SERVICE_CONTROL_STOP}));
+        ASSERT_EQ(world().launches.size(), 2u);
+        EXPECT_EQ(world().launches[0].mask, SEE_MASK_FLAG_NO_UI);
+    }
 }
 
 TEST_F(RuntimeTest, ShutdownBehavesExactlyLikeStop)

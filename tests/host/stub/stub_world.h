@@ -100,12 +100,13 @@ struct World {
     std::string modulePath = "C:\\svc\\svclaunch.exe";
     DWORD moduleFileNameError = 0;
 
-    // The shell: whether it has DllGetVersion (version 6.0, as from XP on)
-    // or none (NT 4.0's). Before it runs a file that came from the Internet
-    // it asks whether to (the zone check), and for a file that is not there
-    // it shows an error box, unless the launch says otherwise: either is a
-    // window on the service's invisible desktop, that is, a hang.
-    bool shellHasVersion = true;
+    // The shell: the major version its DllGetVersion reports (6 from XP on,
+    // 5 on Windows 2000), or 0 for none (NT 4.0's own). From version 6 on,
+    // before it runs a file that came from the Internet it asks whether to
+    // (the zone check), and for a file that is not there it shows an error
+    // box, unless the launch says otherwise: either is a window on the
+    // service's invisible desktop, that is, a hang.
+    DWORD shellVersion = 6;
     std::set<std::string> downloadedFiles; // lower case
     int promptsShown = 0;
 

@@ -380,14 +380,14 @@ HMODULE LoadLibraryA(LPCSTR fileName)
 
 namespace {
 
-// shell32's DllGetVersion as from Windows XP on: version 6.0. It needs its
-// size field set, as Windows' does.
+// shell32's DllGetVersion, reporting the world's shell version. It needs
+// its size field set, as Windows' does.
 HRESULT WINAPI shellDllGetVersion(DLLVERSIONINFO* version)
 {
     if (version == nullptr || version->cbSize != sizeof(DLLVERSIONINFO)) {
         return static_cast<HRESULT>(0x80070057); // E_INVALIDARG
     }
-    version->dwMajorVersion = 6;
+    version->dwMajorVersion = theWorld.shellVersion;
     version->dwMinorVersion = 0;
     return S_OK;
 }
@@ -400,7 +400,7 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR procName)
         return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&ShellExecuteExA));
     }
     if (module == reinterpret_cast<HMODULE>(0x5E11) && strcmp(procName, "DllGetVersion") == 0 &&
-        theWorld.shellHasVersion) {
+        theWorld.shellVersion != 0) {
         return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&shellDllGetVersion));
     }
     lastError = 127; // ERROR_PROC_NOT_FOUND
@@ -895,8 +895,8 @@ BOOL ShellExecuteExA(SHELLEXECUTEINFOA* info)
         theWorld.onLaunch(theWorld.launches.back().parameters);
     }
     std::string key = lowerCase(file ? file : "");
-    // Only a shell of version 6 has the zone check; NT 4.0's has none.
-    bool asksAboutZone = theWorld.shellHasVersion && theWorld.downloadedFiles.count(key) != 0 &&
+    // Only a shell of version 6 or later has the zone check.
+    bool asksAboutZone = theWorld.shellVersion >= 6 && theWorld.downloadedFiles.count(key) != 0 &&
                          (info->fMask & SEE_MASK_NOZONECHECKS) == 0;
     bool showsError = theWorld.missingPaths.count(key) != 0 && (info->fMask & SEE_MASK_FLAG_NO_UI) == 0;
     if (asksAboutZone || showsError) {
