@@ -213,6 +213,7 @@ HANDLE spawnProgram(const std::string& commandLine)
     std::vector<char> line(commandLine.begin(), commandLine.end());
     line.push_back('\0');
     if (!CreateProcessA(NULL, line.data(), NULL, NULL, FALSE, DETACHED_PROCESS, NULL, NULL, &startup, &process)) {
+        printf("cannot start %s: Windows error %lu\n", commandLine.c_str(), static_cast<unsigned long>(GetLastError()));
         return NULL;
     }
     CloseHandle(process.hThread);
@@ -224,6 +225,9 @@ size_t waitForAll(const std::vector<HANDLE>& processes)
     DWORD start = GetTickCount();
     size_t succeeded = 0;
     for (HANDLE process : processes) {
+        if (process == NULL) {
+            continue; // never started, and said so
+        }
         DWORD spent = GetTickCount() - start;
         DWORD exitCode = STILL_ACTIVE;
         bool ended = WaitForSingleObject(process, spent < waitBoundMs ? waitBoundMs - spent : 0) == WAIT_OBJECT_0;
