@@ -40,6 +40,9 @@ const DWORD holderChangeRights = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DE
 // put another in its place.
 const DWORD ancestorChangeRights = FILE_DELETE_CHILD | WRITE_DAC | WRITE_OWNER | GENERIC_ALL;
 
+// Said of a path too long to name in the log line.
+const char pathTooLongText[] = "Cannot tell who can change a path this long";
+
 // Room for any security descriptor of a file seen in practice.
 const DWORD descriptorSize = 16384;
 
@@ -173,7 +176,7 @@ static Verdict judgePath(const char* path, DWORD rights, char* reason, size_t si
         }
     }
     if (verdict != nobodyBroad && !describe(reason, size, verdict, group, path)) {
-        joinText(reason, size, "Cannot tell who can change a path this long");
+        joinText(reason, size, pathTooLongText);
     }
     return verdict;
 }
@@ -230,29 +233,32 @@ static bool findInChain(const char* fullPath, char* reason, size_t size)
 
 bool findBroadChanger(const char* modulePath, char* reason, size_t size)
 {
-    const char tooLong[] = "Cannot tell who can change a path this long";
     char folder[configValueSize];
     char configPath[configValueSize];
     char targetPath[configValueSize];
     if (!joinText(folder, sizeof folder, modulePath)) {
-        return joinText(reason, size, tooLong);
+        return joinText(reason, size, pathTooLongText);
     }
     char* lastBackslash = strrchr(folder, '\\');
     if (lastBackslash != NULL) {
         *lastBackslash = '\0';
     }
     if (!joinText(configPath, sizeof configPath, folder, "\\service.cnf")) {
-        return joinText(reason, size, tooLong);
+        return joinText(reason, size, pathTooLongText);
     }
     // The target as the service will find it: programPath may be relative to
     // the current folder when the verb was given with a relative path.
     DWORD targetLength = GetFullPathNameA(programPath, sizeof targetPath, targetPath, NULL);
     if (targetLength == 0) {
-        return describe(reason, size, cannotTell, notBroad, programPath) || joinText(reason, size, tooLong);
+        return describe(reason, size, cannotTell, notBroad, programPath) || joinText(reason, size, pathTooLongText);
     }
     if (targetLength >= sizeof targetPath) {
-        return joinText(reason, size, tooLong);
+        return joinText(reason, size, pathTooLongText);
     }
-    return findInChain(modulePath, reason, size) || findInChain(configPath, reason, size) ||
+    // service.cnf lies in svclaunch.exe's folder, whose chain is judged with
+    // svclaunch.exe's: only the file itself is left.
+    bool configMissing = false;
+    return findInChain(modulePath, reason, size) ||
+           judgePath(configPath, fileChangeRights, reason, size, &configMissing) != nobodyBroad ||
            findInChain(targetPath, reason, size);
 }

@@ -41,19 +41,17 @@ static void logNotInstalled(const char* reason)
 // reason and returns false when either fails.
 static bool safeToRegister(const char* path)
 {
-    if (strchr(path, '%') != NULL) {
-        char reason[configValueSize];
-        if (joinText(reason, sizeof reason, "The SCM would expand the % in ", path)) {
-            logNotInstalled(reason);
-        }
-        return false;
-    }
     char reason[configValueSize + 64];
-    if (findBroadChanger(path, reason, sizeof reason)) {
-        logNotInstalled(reason);
-        return false;
+    bool refused = strchr(path, '%') != NULL;
+    if (refused) {
+        joinText(reason, sizeof reason, "The SCM would expand the % in ", path);
+    } else {
+        refused = findBroadChanger(path, reason, sizeof reason);
     }
-    return true;
+    if (refused) {
+        logNotInstalled(reason);
+    }
+    return !refused;
 }
 
 // Registers this executable as an automatically started service of its own

@@ -45,7 +45,7 @@ SCM_CASE(ExecutableInARootFolderUsesThatRoot)
     runCommandLine(exe + " install");
     runCommandLine(exe + " remove");
     std::string written = readFile(log);
-    if (GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != NULL) {
+    if (underWine()) {
         CHECK_EQ(written, "Installed Successfully\r\nRemoved Successfully\r\n");
     } else {
         const std::string refused = "Was not Installed Successfully. ";

@@ -198,8 +198,7 @@ void checkScriptVerdict(const Folder& folder, bool registered, const std::string
                                 "echo %last%\r\n"));
     RunResult result = runProgram("cmd /c " + script);
     DeleteFileA(script.c_str());
-    bool underWine = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != NULL;
-    std::string missing = underWine ? "1" : "1060";
+    std::string missing = underWine() ? "1" : "1060";
     CHECK_EQ(result.output, (registered ? "0" : missing) + "\r\n" + lastLine + "\r\n");
 }
 

@@ -11,6 +11,9 @@
 
 const DWORD waitBoundMs = 20000;
 
+// Whether this runs under Wine rather than Windows, where the two differ.
+bool underWine();
+
 // Files and folders.
 std::string readFile(const std::string& path); // "" when missing
 bool fileExists(const std::string& path);
