@@ -26,22 +26,6 @@ static void cutToDirectory(char* s)
     }
 }
 
-// Compares a command-line word with a verb in lower case, without regard to
-// the case of ASCII letters and the same in every locale: a locale's own
-// rules (Turkish dotted and dotless i) must not decide which mode runs.
-static bool isVerb(const char* word, const char* verb)
-{
-    for (;; ++word, ++verb) {
-        char c = *word >= 'A' && *word <= 'Z' ? static_cast<char>(*word - 'A' + 'a') : *word;
-        if (c != *verb) {
-            return false;
-        }
-        if (c == '\0') {
-            return true;
-        }
-    }
-}
-
 // Skips the byte-order mark that Notepad writes before the first line of a
 // file saved as UTF-8: it is no part of the service name.
 static void skipByteOrderMark(FILE* file)
@@ -112,9 +96,9 @@ int main(int argc, char* argv[])
     if (!readConfiguration(directory)) {
         return 0;
     }
-    if (argc > 1 && isVerb(argv[1], "install")) {
+    if (argc > 1 && equalsIgnoringAsciiCase(argv[1], "install")) {
         installService();
-    } else if (argc > 1 && isVerb(argv[1], "remove")) {
+    } else if (argc > 1 && equalsIgnoringAsciiCase(argv[1], "remove")) {
         removeService();
     } else {
         runDispatcher();

@@ -22,19 +22,53 @@ bool joinText(char* out, size_t size, const char* first, const char* second, con
     return true;
 }
 
-bool formatDecimal(char* out, size_t size, int value)
+bool appendText(char* out, size_t size, const char* tail)
 {
-    char digits[12]; // "-2147483648" and its terminator
+    size_t used = strlen(out);
+    if (joinText(out + used, size - used, tail)) {
+        return true;
+    }
+    out[0] = '\0';
+    return false;
+}
+
+// Writes the digits of magnitude, behind a minus sign when negative.
+static bool formatMagnitude(char* out, size_t size, unsigned long magnitude, bool negative)
+{
+    char digits[24]; // a 64-bit magnitude, its sign and its terminator
     size_t at = sizeof digits;
     digits[--at] = '\0';
-    // Works on the magnitude as unsigned, so the most negative value has one.
-    unsigned int magnitude = value < 0 ? 0u - static_cast<unsigned int>(value) : static_cast<unsigned int>(value);
     do {
         digits[--at] = static_cast<char>('0' + magnitude % 10);
         magnitude /= 10;
     } while (magnitude != 0);
-    if (value < 0) {
+    if (negative) {
         digits[--at] = '-';
     }
     return joinText(out, size, digits + at);
+}
+
+bool formatDecimal(char* out, size_t size, int value)
+{
+    // Works on the magnitude as unsigned, so the most negative value has one.
+    unsigned int magnitude = value < 0 ? 0u - static_cast<unsigned int>(value) : static_cast<unsigned int>(value);
+    return formatMagnitude(out, size, magnitude, value < 0);
+}
+
+bool formatUnsigned(char* out, size_t size, unsigned long value)
+{
+    return formatMagnitude(out, size, value, false);
+}
+
+bool equalsIgnoringAsciiCase(const char* text, const char* lower)
+{
+    for (;; ++text, ++lower) {
+        char c = *text >= 'A' && *text <= 'Z' ? static_cast<char>(*text - 'A' + 'a') : *text;
+        if (c != *lower) {
+            return false;
+        }
+        if (c == '\0') {
+            return true;
+        }
+    }
 }

@@ -9,8 +9,18 @@
 // text would not fit: a value is refused, never cut.
 bool joinText(char* out, size_t size, const char* first, const char* second = "", const char* third = "");
 
+// Appends tail to the text already in out (size bytes, terminator
+// included); false, leaving out empty, when it does not fit.
+bool appendText(char* out, size_t size, const char* tail);
+
 // Writes value in decimal, with a minus sign when negative, into out (size
 // bytes, terminator included); false, leaving out empty, when it does not fit.
 bool formatDecimal(char* out, size_t size, int value);
+bool formatUnsigned(char* out, size_t size, unsigned long value);
+
+// Whether text equals lower, a word in lower case, the case of ASCII letters
+// aside: the same in every locale, so that a locale's own rules (Turkish
+// dotted and dotless i) never decide what a word means.
+bool equalsIgnoringAsciiCase(const char* text, const char* lower);
 
 #endif
