@@ -1,32 +1,17 @@
-// What users who are not administrators may change of what the service will
-// run. The service runs as LocalSystem, so whoever can replace svclaunch.exe,
-// service.cnf or the target, or put a file beside the target (a DLL it loads
-// from its folder), runs code as LocalSystem at the next start.
+// Who besides administrators may change what the service will run. The
+// service runs as LocalSystem, so whoever can replace svclaunch.exe,
+// service.cnf, the target or the program that opens it, or put a file beside
+// one of them (a DLL it loads from its folder), runs code as LocalSystem at
+// the next start; and whoever can write service.log can forge the lines that
+// a deployment script reads there. Only administrators are trusted: any other
+// owner, and any other account or group that an entry allows a change, is
+// named, since the accounts a machine may hold cannot all be listed.
+#include "accounts.h"
 #include "svclaunch.h"
 #include "text.h"
 
+#include <shellapi.h>
 #include <string.h>
-
-// The broad groups whose members are no administrators. Other accounts and
-// groups are an administrator's deliberate choice and are left alone. The
-// names are the product's own: an account lookup could wait on an
-// unreachable domain controller, and local names differ by language.
-enum BroadGroup {
-    everyone,
-    authenticatedUsers,
-    users,
-    interactive,
-    anonymousLogon,
-    guests,
-    domainUsers,
-    domainGuests,
-    broadGroupCount,
-    notBroad = broadGroupCount
-};
-
-static const char* const broadGroupNames[broadGroupCount] = {"Everyone",     "Authenticated Users", "Users",
-                                                             "INTERACTIVE",  "Anonymous Logon",     "Guests",
-                                                             "Domain Users", "Domain Guests"};
 
 // Rights that change a file that is run or read: its data, its existence,
 // its permissions or its owner.
@@ -36,9 +21,9 @@ const DWORD fileChangeRights =
 // it, or one of its entries replaced.
 const DWORD holderChangeRights = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | DELETE | WRITE_DAC |
                                  WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
-// Rights on a folder further up: enough to move the folder below away and
-// put another in its place.
-const DWORD ancestorChangeRights = FILE_DELETE_CHILD | WRITE_DAC | WRITE_OWNER | GENERIC_ALL;
+// Rights on a folder further up: enough to move it, or the folder below it,
+// away and put another in its place.
+const DWORD ancestorChangeRights = FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_ALL;
 
 // Said of a path too long to name in the log line.
 const char pathTooLongText[] = "Cannot tell who can change a path this long";
@@ -46,219 +31,364 @@ const char pathTooLongText[] = "Cannot tell who can change a path this long";
 // Room for any security descriptor of a file seen in practice.
 const DWORD descriptorSize = 16384;
 
-// Which broad group a SID stands for, if any. A domain's Domain Users and
-// Domain Guests are the relative IDs 513 and 514 under any domain's SID; on
-// a machine outside a domain, its own 513 holds every local user.
-static BroadGroup broadGroupOf(PSID sid)
+// Where a file or folder stands in the chain from a judged file up to its
+// volume's root.
+enum Place { theFile, itsHolder, furtherUp };
+
+// What a descriptor says: whether anyone untrusted can change the object
+// with any of the rights asked, and who; or an error when it cannot be told.
+enum Verdict { nobodyElse, someoneElseCan, cannotTell };
+struct Finding {
+    const SID* who;
+    DWORD error;
+};
+
+// How an access entry counts on a file or folder. A conditional allowance
+// may hold, so it counts; a conditional denial may not, so it is not
+// credited; object entries name kinds of directory objects and grant or deny
+// nothing on files. Any other kind is one this program does not read.
+enum EntryKind { allowance, denial, passedOver, unknownKind };
+
+static EntryKind kindOf(BYTE type)
 {
-    const SID* id = static_cast<const SID*>(sid);
-    if (id == NULL || id->Revision != SID_REVISION || id->SubAuthorityCount == 0) {
-        return notBroad;
+    switch (type) {
+    case ACCESS_ALLOWED_ACE_TYPE:
+    case ACCESS_ALLOWED_CALLBACK_ACE_TYPE:
+    case ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE:
+        return allowance;
+    case ACCESS_DENIED_ACE_TYPE:
+        return denial;
+    case ACCESS_DENIED_CALLBACK_ACE_TYPE:
+    case ACCESS_DENIED_CALLBACK_OBJECT_ACE_TYPE:
+    case ACCESS_ALLOWED_OBJECT_ACE_TYPE:
+    case ACCESS_DENIED_OBJECT_ACE_TYPE:
+        return passedOver;
+    default:
+        return unknownKind;
     }
-    const BYTE* authority = id->IdentifierAuthority.Value;
-    if (authority[0] != 0 || authority[1] != 0 || authority[2] != 0 || authority[3] != 0 || authority[4] != 0) {
-        return notBroad;
-    }
-    DWORD count = id->SubAuthorityCount;
-    DWORD first = id->SubAuthority[0];
-    DWORD last = id->SubAuthority[count - 1];
-    if (authority[5] == 1 && count == 1 && first == 0) {
-        return everyone;
-    }
-    if (authority[5] != 5) {
-        return notBroad;
-    }
-    if (count == 1) {
-        return first == 11 ? authenticatedUsers : first == 4 ? interactive : first == 7 ? anonymousLogon : notBroad;
-    }
-    if (count == 2 && first == 32) {
-        return last == 545 ? users : last == 546 ? guests : notBroad;
-    }
-    if (count == 5 && first == 21) {
-        return last == 513 ? domainUsers : last == 514 ? domainGuests : notBroad;
-    }
-    return notBroad;
 }
 
-// What an object's descriptor says: whether a broad group can change it
-// with any of the rights given, and which.
-enum Verdict { nobodyBroad, broadGroupCan, cannotTell };
+// One entry of a DACL as it counts here.
+struct Entry {
+    EntryKind kind;
+    BYTE flags;
+    DWORD mask;
+    const SID* sid;
+};
 
-// Reads the descriptor for its owner and the entries that apply to the
-// object itself, in order, as Windows does: a denial that comes before an
-// allowance of the same group takes those rights away, and one to Everyone
-// takes them from every group. An owner may always change the permissions,
-// and a missing DACL lets everyone do everything.
-static Verdict judgeDescriptor(PSECURITY_DESCRIPTOR descriptor, DWORD rights, BroadGroup* group)
+// Reads entry index of dacl: its mask follows the header, and its SID the
+// mask, or in an object entry the flags and the GUIDs they announce. Returns
+// an error for an entry that cannot be read or is of a kind this program
+// does not read.
+static DWORD readEntry(PACL dacl, DWORD index, Entry* entry)
+{
+    const size_t guidSize = 16;
+    LPVOID address = NULL;
+    if (!GetAce(dacl, index, &address)) {
+        return GetLastError();
+    }
+    const ACE_HEADER* header = static_cast<const ACE_HEADER*>(address);
+    const BYTE* bytes = static_cast<const BYTE*>(address);
+    entry->kind = kindOf(header->AceType);
+    entry->flags = header->AceFlags;
+    if (entry->kind == unknownKind) {
+        return ERROR_NOT_SUPPORTED;
+    }
+    size_t offset = sizeof(ACE_HEADER) + sizeof(DWORD);
+    if (header->AceSize < offset + sizeof(DWORD)) {
+        return ERROR_INVALID_ACL;
+    }
+    memcpy(&entry->mask, bytes + sizeof(ACE_HEADER), sizeof entry->mask);
+    if (header->AceType == ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE) {
+        DWORD objectFlags;
+        memcpy(&objectFlags, bytes + offset, sizeof objectFlags);
+        offset += sizeof objectFlags + ((objectFlags & ACE_OBJECT_TYPE_PRESENT) != 0 ? guidSize : 0) +
+                  ((objectFlags & ACE_INHERITED_OBJECT_TYPE_PRESENT) != 0 ? guidSize : 0);
+    }
+    entry->sid = reinterpret_cast<const SID*>(bytes + offset);
+    bool sound =
+        entry->kind == passedOver || (offset < header->AceSize && isSoundSid(entry->sid, header->AceSize - offset));
+    return sound ? NO_ERROR : ERROR_INVALID_ACL;
+}
+
+// Whether an entry applies where it is judged: on the object itself unless
+// only inherited, or on a file created in the folder when files inherit it.
+static bool appliesTo(const Entry& entry, bool newFile)
+{
+    return newFile ? (entry.flags & OBJECT_INHERIT_ACE) != 0 : (entry.flags & INHERIT_ONLY_ACE) == 0;
+}
+
+// Reads the entries that apply, in order, as Windows does: a denial that
+// comes before an allowance takes those rights away (see denialCovers).
+static Verdict judgeEntries(PACL dacl, DWORD rights, bool newFile, Finding* finding)
+{
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+        Entry allowed;
+        finding->error = readEntry(dacl, i, &allowed);
+        if (finding->error != NO_ERROR) {
+            return cannotTell;
+        }
+        if (allowed.kind != allowance || !appliesTo(allowed, newFile) || standingOf(allowed.sid) != untrusted) {
+            continue;
+        }
+        DWORD denied = 0;
+        for (DWORD j = 0; j < i; ++j) {
+            Entry earlier;
+            if (readEntry(dacl, j, &earlier) == NO_ERROR && earlier.kind == denial && appliesTo(earlier, newFile) &&
+                denialCovers(earlier.sid, allowed.sid)) {
+                denied |= earlier.mask;
+            }
+        }
+        if ((allowed.mask & rights & ~denied) != 0) {
+            finding->who = allowed.sid;
+            return someoneElseCan;
+        }
+    }
+    return nobodyElse;
+}
+
+// Reads a descriptor for its owner, who may always change the permissions,
+// and for the entries that apply to the object, with the rights asked; and,
+// where newFileRights is given (on a folder that holds a judged file), for
+// the entries that a file created there would inherit, with those: a file
+// that is missing now, or copied in later, gets them. A missing DACL lets
+// Everyone do everything.
+static Verdict judgeDescriptor(PSECURITY_DESCRIPTOR descriptor, DWORD rights, DWORD newFileRights, Finding* finding)
 {
     PSID owner = NULL;
-    BOOL ownerDefaulted = FALSE;
-    if (!GetSecurityDescriptorOwner(descriptor, &owner, &ownerDefaulted)) {
-        return cannotTell;
-    }
-    *group = broadGroupOf(owner);
-    if (*group != notBroad) {
-        return broadGroupCan;
-    }
     BOOL present = FALSE;
     BOOL defaulted = FALSE;
     PACL dacl = NULL;
-    if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted)) {
+    if (!GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) ||
+        !GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted)) {
+        finding->error = GetLastError();
         return cannotTell;
     }
     if (!present || dacl == NULL) {
-        *group = everyone;
-        return broadGroupCan;
+        finding->who = everyoneSid();
+        return someoneElseCan;
     }
-    DWORD denied[broadGroupCount] = {};
-    for (DWORD i = 0; i < dacl->AceCount; ++i) {
-        LPVOID ace = NULL;
-        if (!GetAce(dacl, i, &ace)) {
-            return cannotTell;
-        }
-        const ACE_HEADER* header = static_cast<const ACE_HEADER*>(ace);
-        bool allows = header->AceType == ACCESS_ALLOWED_ACE_TYPE;
-        if ((header->AceFlags & INHERIT_ONLY_ACE) != 0 || (!allows && header->AceType != ACCESS_DENIED_ACE_TYPE)) {
-            continue;
-        }
-        // An allowed and a denied entry are laid out alike.
-        ACCESS_ALLOWED_ACE* entry = static_cast<ACCESS_ALLOWED_ACE*>(ace);
-        BroadGroup entryGroup = broadGroupOf(&entry->SidStart);
-        if (entryGroup == notBroad) {
-            continue;
-        }
-        if (!allows) {
-            denied[entryGroup] |= entry->Mask;
-        } else if ((entry->Mask & rights & ~denied[entryGroup] & ~denied[everyone]) != 0) {
-            *group = entryGroup;
-            return broadGroupCan;
-        }
+    if (!isSoundSid(owner, SECURITY_MAX_SID_SIZE)) {
+        finding->error = ERROR_INVALID_SECURITY_DESCR;
+        return cannotTell;
     }
-    return nobodyBroad;
+    if (standingOf(static_cast<const SID*>(owner)) != trusted) {
+        finding->who = static_cast<const SID*>(owner);
+        return someoneElseCan;
+    }
+    Verdict verdict = judgeEntries(dacl, rights, false, finding);
+    if (verdict == nobodyElse && newFileRights != 0) {
+        verdict = judgeEntries(dacl, newFileRights, true, finding);
+    }
+    return verdict;
 }
 
-// Writes "GROUP can change PATH" or "Cannot tell who can change PATH, Error
-// Code N" into reason; false when it does not fit.
-static bool describe(char* reason, size_t size, Verdict verdict, BroadGroup group, const char* path)
+// Writes the reason from up to three parts; one too long for it says so.
+// Returns true, for a refusal.
+static bool refuse(char* reason, size_t size, const char* first, const char* second = "", const char* third = "")
 {
-    if (verdict == broadGroupCan) {
-        char lead[64];
-        return joinText(lead, sizeof lead, broadGroupNames[group], " can change ") &&
-               joinText(reason, size, lead, path);
+    if (!joinText(reason, size, first, second, third)) {
+        joinText(reason, size, pathTooLongText);
     }
+    return true;
+}
+
+// "Cannot tell who can change PATH, Error Code N", or another question
+// than who can change it.
+static bool refuseForError(const char* question, const char* path, DWORD error, char* reason, size_t size)
+{
     char code[12];
     char lead[configValueSize];
-    return formatDecimal(code, sizeof code, static_cast<int>(GetLastError())) &&
-           joinText(lead, sizeof lead, "Cannot tell who can change ", path) &&
-           joinText(reason, size, lead, ", Error Code ", code);
+    formatDecimal(code, sizeof code, static_cast<int>(error));
+    if (!joinText(lead, sizeof lead, question, path)) {
+        return refuse(reason, size, pathTooLongText);
+    }
+    return refuse(reason, size, lead, ", Error Code ", code);
 }
 
-// Judges one file or folder. An object that is not there (or whose path no
-// program could open) is passed over; the folder that would hold it is then
-// judged as its holder.
-static Verdict judgePath(const char* path, DWORD rights, char* reason, size_t size, bool* missing)
+static bool cannotTellAbout(const char* path, DWORD error, char* reason, size_t size)
+{
+    return refuseForError("Cannot tell who can change ", path, error, reason, size);
+}
+
+// Whether path is a junction, a directory symbolic link or a mount point: a
+// name that stands for another place, whose permissions and chain are not
+// those judged here. A tag that says nothing counts as such a name too (Wine
+// gives no tag for a Unix symbolic link); other reparse points, such as
+// deduplicated files, are files like any other. Sets error when it cannot
+// be told.
+static bool isLink(const char* path, DWORD* error)
+{
+    WIN32_FIND_DATAA found = {};
+    HANDLE search = FindFirstFileA(path, &found);
+    // INVALID_HANDLE_VALUE is Windows' own cast of -1 to a handle.
+    if (search == INVALID_HANDLE_VALUE) { // NOLINT(performance-no-int-to-ptr)
+        *error = GetLastError();
+        return false;
+    }
+    FindClose(search);
+    return (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+           (IsReparseTagNameSurrogate(found.dwReserved0) || found.dwReserved0 == 0);
+}
+
+// Judges one file or folder for what can be done to it at its place. An
+// object that is not there is passed over (missing); the first folder above
+// it that is there is then judged as its holder. A volume's root cannot be
+// renamed or deleted, and is no link.
+static bool refusesPath(const char* path, Place place, bool atRoot, char* reason, size_t size, bool* missing)
 {
     // DWORD-aligned, as a descriptor must be; install runs on one thread.
     static DWORD descriptor[descriptorSize / sizeof(DWORD)];
     DWORD needed = 0;
     *missing = false;
-    Verdict verdict = cannotTell;
-    BroadGroup group = notBroad;
-    if (GetFileSecurityA(path, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor, sizeof descriptor,
-                         &needed)) {
-        verdict = judgeDescriptor(descriptor, rights, &group);
-    } else {
-        DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME ||
-            error == ERROR_FILENAME_EXCED_RANGE) {
-            *missing = true;
-            return nobodyBroad;
-        }
+    Finding finding = {NULL, 0};
+    if (!GetFileSecurityA(path, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor, sizeof descriptor,
+                          &needed)) {
+        finding.error = GetLastError();
+        *missing = finding.error == ERROR_FILE_NOT_FOUND || finding.error == ERROR_PATH_NOT_FOUND;
+        return !*missing && cannotTellAbout(path, finding.error, reason, size);
     }
-    if (verdict != nobodyBroad && !describe(reason, size, verdict, group, path)) {
-        joinText(reason, size, pathTooLongText);
+    DWORD rights = place == theFile ? fileChangeRights : place == itsHolder ? holderChangeRights : ancestorChangeRights;
+    if (atRoot) {
+        rights &= ~DELETE;
     }
-    return verdict;
+    Verdict verdict = judgeDescriptor(descriptor, rights, place == itsHolder ? fileChangeRights : 0, &finding);
+    if (verdict == someoneElseCan) {
+        char who[200]; // the longest SID spelt out
+        nameSid(finding.who, who, sizeof who);
+        return refuse(reason, size, who, " can change ", path);
+    }
+    if (verdict == nobodyElse && !atRoot && isLink(path, &finding.error)) {
+        return refuse(reason, size, path, " is a link");
+    }
+    return (verdict == cannotTell || finding.error != NO_ERROR) && cannotTellAbout(path, finding.error, reason, size);
 }
 
-// Length of the root of a full path: "C:\" or "\\server\share\"; 0 when the
-// path has none.
-static size_t rootLength(const char* path)
+// Judges the file at fullPath, the folder that holds it and every folder
+// above it up to its volume's root, each for what matters at its place. A
+// share is its file server's to change, and a removable disk can be swapped
+// for another: only a local fixed disk is judged at all.
+static bool refusesChain(const char* fullPath, char* reason, size_t size)
 {
-    if (path[0] != '\0' && path[1] == ':' && path[2] == '\\') {
-        return 3;
-    }
-    if (path[0] != '\\' || path[1] != '\\') {
-        return 0;
-    }
-    int backslashes = 0;
-    for (size_t i = 2; path[i] != '\0'; ++i) {
-        if (path[i] == '\\' && ++backslashes == 2) {
-            return i + 1;
-        }
-    }
-    return 0;
-}
-
-// Judges the file at path, the folder that holds it and every folder above
-// it up to the root, each for the rights that matter at its place.
-static bool findInChain(const char* fullPath, char* reason, size_t size)
-{
+    const size_t root = 3; // "C:\"
     char path[configValueSize];
-    size_t root = rootLength(fullPath);
-    if (root == 0 || !joinText(path, sizeof path, fullPath)) {
-        joinText(reason, size, "Cannot tell who can change a path without a root");
-        return true;
+    char drive[root + 1] = {fullPath[0], ':', '\\', '\0'};
+    bool driveRoot = fullPath[0] != '\0' && fullPath[1] == ':' && fullPath[2] == '\\';
+    if (!driveRoot || GetDriveTypeA(drive) != DRIVE_FIXED) {
+        return refuse(reason, size, fullPath, " is not on a local fixed disk");
     }
-    DWORD rights = fileChangeRights;
+    if (!joinText(path, sizeof path, fullPath)) {
+        return refuse(reason, size, pathTooLongText);
+    }
+    Place place = theFile;
     for (;;) {
+        size_t length = strlen(path);
         bool missing = false;
-        if (judgePath(path, rights, reason, size, &missing) != nobodyBroad) {
+        if (refusesPath(path, place, length <= root, reason, size, &missing)) {
             return true;
         }
-        size_t length = strlen(path);
         if (length <= root) {
             return false;
         }
-        if (!missing) {
-            rights = rights == fileChangeRights ? holderChangeRights : ancestorChangeRights;
-        }
+        place = missing || place == theFile ? itsHolder : furtherUp;
         size_t cut = length - 1;
-        while (cut >= root && path[cut] != '\\') {
+        while (cut > root && path[cut] != '\\') {
             --cut;
         }
-        path[cut >= root ? cut : root] = '\0';
+        path[cut] = '\0';
     }
 }
 
-bool findBroadChanger(const char* modulePath, char* reason, size_t size)
+// Judges a file in svclaunch.exe's folder, whose chain is svclaunch.exe's:
+// only the file itself is left. One that is not there is passed over.
+static bool refusesFileBeside(const char* folder, const char* name, char* reason, size_t size)
+{
+    char path[configValueSize];
+    bool missing = false;
+    return joinText(path, sizeof path, folder, name) ? refusesPath(path, theFile, false, reason, size, &missing)
+                                                     : refuse(reason, size, pathTooLongText);
+}
+
+// How the shell starts a target: a program or a script runs itself; a
+// shortcut runs whatever it points to, which no chain judged here would
+// include; anything else is a document, opened by the program associated
+// with its kind.
+enum TargetKind { program, shortcut, document };
+
+static TargetKind kindOfTarget(const char* path)
+{
+    static const struct {
+        const char* extension;
+        TargetKind kind;
+    } kinds[] = {{".exe", program},  {".com", program},  {".bat", program}, {".cmd", program},
+                 {".lnk", shortcut}, {".url", shortcut}, {".pif", shortcut}};
+    const char* name = strrchr(path, '\\');
+    const char* extension = strrchr(name != NULL ? name : path, '.');
+    for (const auto& known : kinds) {
+        // cppcheck-suppress useStlAlgorithm ; a plain loop, as everywhere in this program
+        if (extension != NULL && equalsIgnoringAsciiCase(extension, known.extension)) {
+            return known.kind;
+        }
+    }
+    return document;
+}
+
+typedef HINSTANCE(WINAPI* FindExecutableAFunction)(LPCSTR, LPCSTR, LPSTR);
+
+const char whichOpener[] = "Cannot tell which program opens ";
+
+// Judges the program that opens a document, which runs as LocalSystem as
+// the target would. A document that is not there yet has none to judge:
+// like a missing target, it is judged through its folder.
+static bool refusesOpener(const char* document, char* reason, size_t size)
+{
+    HMODULE shell = loadShell32();
+    FARPROC address = shell != NULL ? GetProcAddress(shell, "FindExecutableA") : NULL;
+    if (address == NULL) {
+        return refuseForError(whichOpener, document, GetLastError(), reason, size);
+    }
+    // Through the generic function pointer type, which may be cast to any other.
+    FindExecutableAFunction findExecutable =
+        reinterpret_cast<FindExecutableAFunction>(reinterpret_cast<void (*)()>(address));
+    char opener[MAX_PATH] = "";
+    INT_PTR found = reinterpret_cast<INT_PTR>(findExecutable(document, NULL, opener));
+    if (found == SE_ERR_FNF || found == SE_ERR_PNF) {
+        return false;
+    }
+    if (found <= 32) {
+        return refuseForError(whichOpener, document, static_cast<DWORD>(found), reason, size);
+    }
+    return refusesChain(opener, reason, size);
+}
+
+bool findUntrustedChanger(const char* modulePath, char* reason, size_t size)
 {
     char folder[configValueSize];
-    char configPath[configValueSize];
     char targetPath[configValueSize];
     if (!joinText(folder, sizeof folder, modulePath)) {
-        return joinText(reason, size, pathTooLongText);
+        return refuse(reason, size, pathTooLongText);
     }
     char* lastBackslash = strrchr(folder, '\\');
     if (lastBackslash != NULL) {
         *lastBackslash = '\0';
     }
-    if (!joinText(configPath, sizeof configPath, folder, "\\service.cnf")) {
-        return joinText(reason, size, pathTooLongText);
-    }
     // The target as the service will find it: programPath may be relative to
     // the current folder when the verb was given with a relative path.
+    // Windows' ANSI calls take at most MAX_PATH - 1 characters.
     DWORD targetLength = GetFullPathNameA(programPath, sizeof targetPath, targetPath, NULL);
+    if (targetLength >= MAX_PATH || (targetLength == 0 && GetLastError() == ERROR_FILENAME_EXCED_RANGE)) {
+        bool whole = targetLength > 0 && targetLength < sizeof targetPath;
+        return refuse(reason, size, "The target's path is too long: ", whole ? targetPath : programPath);
+    }
     if (targetLength == 0) {
-        return describe(reason, size, cannotTell, notBroad, programPath) || joinText(reason, size, pathTooLongText);
+        return cannotTellAbout(programPath, GetLastError(), reason, size);
     }
-    if (targetLength >= sizeof targetPath) {
-        return joinText(reason, size, pathTooLongText);
+    TargetKind kind = kindOfTarget(targetPath);
+    if (kind == shortcut) {
+        return refuse(reason, size, "The target is a shortcut: ", targetPath);
     }
-    // service.cnf lies in svclaunch.exe's folder, whose chain is judged with
-    // svclaunch.exe's: only the file itself is left.
-    bool configMissing = false;
-    return findInChain(modulePath, reason, size) ||
-           judgePath(configPath, fileChangeRights, reason, size, &configMissing) != nobodyBroad ||
-           findInChain(targetPath, reason, size);
+    readInstallingAccount();
+    return refusesChain(modulePath, reason, size) || refusesFileBeside(folder, "\\service.cnf", reason, size) ||
+           refusesFileBeside(folder, "\\service.log", reason, size) || refusesChain(targetPath, reason, size) ||
+           (kind == document && refusesOpener(targetPath, reason, size));
 }

@@ -32,10 +32,7 @@ static bool shellPredatesZoneChecks(HMODULE shell)
 }
 
 // Loads shell32 at the first launch rather than with the executable: it
-// brings a dozen DLLs along, and neither reaching RUNNING nor install and
-// remove need them. It is loaded by its full path in the system folder,
-// never through the search path, so no folder that a LocalSystem process
-// searches can slip another shell32 in.
+// brings a dozen DLLs along, and reaching RUNNING does not need them.
 //
 // No error box, ever. And no zone check: for a file that came from the
 // Internet (a Zone.Identifier stream) the shell would otherwise ask whether
@@ -47,12 +44,7 @@ static bool loadShell()
     if (shellExecuteEx != NULL) {
         return true;
     }
-    char systemFolder[MAX_PATH];
-    char shellPath[MAX_PATH];
-    UINT length = GetSystemDirectoryA(systemFolder, MAX_PATH);
-    bool found =
-        length > 0 && length < MAX_PATH && joinText(shellPath, sizeof shellPath, systemFolder, "\\shell32.dll");
-    HMODULE shell = found ? LoadLibraryA(shellPath) : NULL;
+    HMODULE shell = loadShell32();
     FARPROC address = shell != NULL ? GetProcAddress(shell, "ShellExecuteExA") : NULL;
     if (address == NULL) {
         return false;

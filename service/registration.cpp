@@ -25,10 +25,13 @@ static bool readModulePath(char* path)
     return length != 0 && length < MAX_PATH;
 }
 
+// Room for any reason install gives: a path, and an account spelt out as a SID.
+const size_t reasonSize = configValueSize + 256;
+
 // Logs that install registered nothing, and why.
 static void logNotInstalled(const char* reason)
 {
-    char line[configValueSize + 128];
+    char line[reasonSize + sizeof notInstalledText];
     if (joinText(line, sizeof line, notInstalledText, reason)) {
         writeLog(line);
     }
@@ -41,12 +44,12 @@ static void logNotInstalled(const char* reason)
 // reason and returns false when either fails.
 static bool safeToRegister(const char* path)
 {
-    char reason[configValueSize + 64];
+    char reason[reasonSize];
     bool refused = strchr(path, '%') != NULL;
     if (refused) {
         joinText(reason, sizeof reason, "The SCM would expand the % in ", path);
     } else {
-        refused = findBroadChanger(path, reason, sizeof reason);
+        refused = findUntrustedChanger(path, reason, sizeof reason);
     }
     if (refused) {
         logNotInstalled(reason);

@@ -20,12 +20,17 @@ extern char logPath[configValueSize];
 // ANSI code page, in which every path of this program is spelt.
 bool ownPathIsExact();
 
-// Whether a broad group of users who are not administrators (Everyone,
-// Users, ...) can change what the service would run from modulePath:
-// svclaunch.exe, service.cnf, the target, or a folder that holds them or
-// lies above them. Also true when that cannot be told. reason (size bytes)
-// then says which group can change which path, or why it cannot be told.
-bool findBroadChanger(const char* modulePath, char* reason, size_t size);
+// Whether anyone but administrators can change what the service would run
+// from modulePath: svclaunch.exe, service.cnf, service.log, the target (and
+// the program that opens it, for a document), or a folder that holds them
+// or lies above them; also true when that cannot be told, or when one of
+// them is not where the service could safely find it (a link in the way, a
+// share or a removable disk, a shortcut). reason (size bytes) then says why.
+bool findUntrustedChanger(const char* modulePath, char* reason, size_t size);
+
+// Loads shell32 by its full path in the system folder, never through the
+// search path, with the DLLs it loads kept off PATH where Windows allows.
+HMODULE loadShell32();
 
 // Appends one line to service.log; a log that cannot be opened drops it.
 void writeLog(const char* message);

@@ -120,54 +120,66 @@ TEST_F(RegistrationTest, InstallTakesAnOwnPathOf259CharactersAndRefuses260)
 }
 
 // Whoever can change what a LocalSystem service runs runs code as
-// LocalSystem: install registers nothing while a broad group of users who
-// are not administrators can, judged from owners and DACLs as Windows reads
-// them. Paths: C:\svc\svclaunch.exe and C:\svc\service.cnf; the target,
-// relative to the current folder C:\work, is C:\work\box\target.exe.
-TEST_F(RegistrationTest, InstallRefusesWhatBroadGroupsCanChange)
+// LocalSystem: install registers nothing while anyone but administrators
+// (and the account that installs) can, judged from owners and DACLs as
+// Windows reads them, nor what lies behind a link, on a share or a
+// removable disk, or behind a shortcut. Paths: C:\svc\svclaunch.exe,
+// C:\svc\service.cnf and C:\svc\service.log; the target, relative to the
+// current folder C:\work, is C:\work\box\target.exe.
+TEST_F(RegistrationTest, InstallRefusesWhatAnyoneButAdministratorsCanChange)
 {
     using stub::Ace;
     const DWORD modify = 0x1301BF;
     const DWORD readExecute = 0x1200A9;
     const BYTE inherited = INHERITED_ACE | OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+    const BYTE newFilesOnly = OBJECT_INHERIT_ACE | INHERIT_ONLY_ACE;
     const std::string admins = "S-1-5-32-544";
+    const BYTE allow = ACCESS_ALLOWED_ACE_TYPE;
+    const BYTE deny = ACCESS_DENIED_ACE_TYPE;
+    const char* const trustedInstaller = "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+    auto missing = [](const char* path) { return [path] { world().missingPaths.insert(path); }; };
+    auto target = [](const std::string& line2) { return [line2] { writeConfig("Svc", line2); }; };
+    // Full paths of 259 and 260 characters: C:\work\box\ and the name.
+    const std::string longest = std::string(243, 't') + ".exe";
+    const std::string tooLong = "The target's path is too long: box\\t" + longest;
     const struct {
         const char* shape;
         const char* path;
         stub::FileSecurity security;
         const char* line; // nullptr: installed
+        std::function<void()> arrange = nullptr;
     } cases[] = {
         {"Authenticated Users' inherited Modify, as under C:\\",
          "c:\\svc",
-         {admins, true, {{true, inherited, modify, "S-1-5-11"}}},
+         {admins, true, {{allow, inherited, modify, "S-1-5-11"}}},
          "Authenticated Users can change C:\\svc"},
         {"Users may add files to the folder",
          "c:\\svc",
-         {admins, true, {{true, 0, readExecute | FILE_ADD_FILE, "S-1-5-32-545"}}},
+         {admins, true, {{allow, 0, readExecute | FILE_ADD_FILE, "S-1-5-32-545"}}},
          "Users can change C:\\svc"},
         {"Users may add files to a folder further up",
          "c:\\",
-         {admins, true, {{true, 0, readExecute | FILE_ADD_FILE, "S-1-5-32-545"}}},
+         {admins, true, {{allow, 0, readExecute | FILE_ADD_FILE, "S-1-5-32-545"}}},
          nullptr},
         {"Users read and execute, as in Program Files",
          "c:\\svc",
-         {admins, true, {{true, inherited, readExecute, "S-1-5-32-545"}}},
+         {admins, true, {{allow, inherited, readExecute, "S-1-5-32-545"}}},
          nullptr},
         {"a denial before the allowance",
          "c:\\svc",
-         {admins, true, {{false, 0, modify, "S-1-5-32-545"}, {true, 0, modify, "S-1-5-32-545"}}},
+         {admins, true, {{deny, 0, modify, "S-1-5-32-545"}, {allow, 0, modify, "S-1-5-32-545"}}},
          nullptr},
         {"Everyone denied before Users allowed",
          "c:\\work\\box\\target.exe",
-         {admins, true, {{false, 0, modify, "S-1-1-0"}, {true, 0, modify, "S-1-5-32-545"}}},
+         {admins, true, {{deny, 0, modify, "S-1-1-0"}, {allow, 0, modify, "S-1-5-32-545"}}},
          nullptr},
         {"a denial after the allowance",
          "c:\\svc",
-         {admins, true, {{true, 0, modify, "S-1-5-32-545"}, {false, 0, modify, "S-1-5-32-545"}}},
+         {admins, true, {{allow, 0, modify, "S-1-5-32-545"}, {deny, 0, modify, "S-1-5-32-545"}}},
          "Users can change C:\\svc"},
-        {"an inherit-only entry",
-         "c:\\svc",
-         {admins, true, {{true, INHERIT_ONLY_ACE | inherited, modify, "S-1-5-32-545"}}},
+        {"an inherit-only entry further up",
+         "c:\\work",
+         {admins, true, {{allow, INHERIT_ONLY_ACE | inherited, modify, "S-1-5-32-545"}}},
          nullptr},
         {"no DACL at all, as on FAT32",
          "c:\\work\\box\\target.exe",
@@ -176,35 +188,156 @@ TEST_F(RegistrationTest, InstallRefusesWhatBroadGroupsCanChange)
         {"owned by Users", "c:\\svc\\service.cnf", {"S-1-5-32-545", true, {}}, "Users can change C:\\svc\\service.cnf"},
         {"a domain's Domain Users may delete entries further up",
          "c:\\work",
-         {admins, true, {{true, 0, FILE_DELETE_CHILD, "S-1-5-21-1004336348-1177238915-682003330-513"}}},
+         {admins, true, {{allow, 0, FILE_DELETE_CHILD, "S-1-5-21-1004336348-1177238915-682003330-513"}}},
          "Domain Users can change C:\\work"},
         {"a generic write for Guests on the executable",
          "c:\\svc\\svclaunch.exe",
-         {admins, true, {{true, 0, GENERIC_WRITE, "S-1-5-32-546"}}},
+         {admins, true, {{allow, 0, GENERIC_WRITE, "S-1-5-32-546"}}},
          "Guests can change C:\\svc\\svclaunch.exe"},
-        {"another account may change it: the administrator's choice",
+        {"an account of no administrator may change it",
          "c:\\svc",
-         {admins, true, {{true, 0, modify, "S-1-5-21-1-2-3-1001"}}},
+         {admins, true, {{allow, 0, modify, "S-1-5-21-1-2-3-1001"}}},
+         "S-1-5-21-1-2-3-1001 can change C:\\svc"},
+        {"owned by an account of no administrator",
+         "c:\\svc\\svclaunch.exe",
+         {"S-1-5-21-3623811015-3361044348-30300820-1013", true, {}},
+         "S-1-5-21-3623811015-3361044348-30300820-1013 can change C:\\svc\\svclaunch.exe"},
+        {"administrators of the domain and TrustedInstaller, and owned by the account that installs",
+         "c:\\svc",
+         {"S-1-5-21-7-8-9-1000",
+          true,
+          {{allow, 0, 0x1F01FF, "S-1-5-21-1-2-3-512"},
+           {allow, 0, 0x1F01FF, "S-1-5-21-1-2-3-519"},
+           {allow, 0, 0x1F01FF, trustedInstaller},
+           {allow, newFilesOnly, modify, "S-1-3-0"}}},
          nullptr},
+        {"TrustedInstaller's SID with another middle",
+         "c:\\svc",
+         {admins, true, {{allow, 0, modify, "S-1-5-80-956008885-1-1831038044-1853292631-2271478464"}}},
+         "S-1-5-80-956008885-1-1831038044-1853292631-2271478464 can change C:\\svc"},
+        {"Power Users may change it, as in Program Files on XP",
+         "c:\\svc",
+         {admins, true, {{allow, inherited, modify, "S-1-5-32-547"}}},
+         "Power Users can change C:\\svc"},
+        {"Everyone may delete a folder further up",
+         "c:\\work",
+         {admins, true, {{allow, 0, DELETE, "S-1-1-0"}}},
+         "Everyone can change C:\\work"},
+        {"Everyone may delete the root, which cannot be",
+         "c:\\",
+         {admins, true, {{allow, 0, DELETE, "S-1-1-0"}}},
+         nullptr},
+        {"Authenticated Users may delete the root's entries",
+         "c:\\",
+         {admins, true, {{allow, 0, FILE_DELETE_CHILD, "S-1-5-11"}}},
+         "Authenticated Users can change C:\\"},
+        {"Users may change service.log",
+         "c:\\svc\\service.log",
+         {admins, true, {{allow, 0, FILE_APPEND_DATA, "S-1-5-32-545"}}},
+         "Users can change C:\\svc\\service.log"},
+        {"a conditional allowance",
+         "c:\\svc",
+         {admins, true, {{ACCESS_ALLOWED_CALLBACK_ACE_TYPE, 0, modify, "S-1-5-32-545"}}},
+         "Users can change C:\\svc"},
+        {"a conditional object allowance",
+         "c:\\svc",
+         {admins, true, {{ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE, 0, modify, "S-1-5-32-545"}}},
+         "Users can change C:\\svc"},
+        {"a conditional denial is not credited",
+         "c:\\svc",
+         {admins,
+          true,
+          {{ACCESS_DENIED_CALLBACK_ACE_TYPE, 0, modify, "S-1-5-32-545"}, {allow, 0, modify, "S-1-5-32-545"}}},
+         "Users can change C:\\svc"},
+        {"an object allowance grants nothing on a file",
+         "c:\\svc",
+         {admins, true, {{ACCESS_ALLOWED_OBJECT_ACE_TYPE, 0, modify, "S-1-5-32-545"}}},
+         nullptr},
+        {"an entry of a kind not read",
+         "c:\\svc",
+         {admins, true, {{4, 0, modify, "S-1-5-32-545"}}},
+         "Cannot tell who can change C:\\svc, Error Code 50"},
+        {"Everyone denied, Anonymous Logon allowed",
+         "c:\\svc",
+         {admins, true, {{deny, 0, modify, "S-1-1-0"}, {allow, 0, modify, "S-1-5-7"}}},
+         "Anonymous Logon can change C:\\svc"},
+        {"a missing target whose folder gives Users' new files Modify",
+         "c:\\work\\box",
+         {admins, true, {{allow, newFilesOnly, modify, "S-1-5-32-545"}}},
+         "Users can change C:\\work\\box",
+         missing("c:\\work\\box\\target.exe")},
+        {"a missing target whose folder lets Users delete entries",
+         "c:\\work\\box",
+         {admins, true, {{allow, 0, FILE_DELETE_CHILD, "S-1-5-32-545"}}},
+         "Users can change C:\\work\\box",
+         missing("c:\\work\\box\\target.exe")},
+        {"a target whose folder is missing too",
+         "c:\\work",
+         {admins, true, {{allow, 0, FILE_ADD_FILE, "S-1-5-32-545"}}},
+         "Users can change C:\\work",
+         missing("c:\\work\\box")},
+        {"a junction in the chain",
+         "",
+         {},
+         "C:\\work\\box is a link",
+         [] { world().reparseTags["c:\\work\\box"] = 0xA0000003; }},
+        {"a deduplicated file", "", {}, nullptr, [] { world().reparseTags["c:\\svc\\svclaunch.exe"] = 0x80000013; }},
+        {"a quoted line 2",
+         "",
+         {},
+         "Cannot tell who can change C:\\work\\box\\\"target.exe\", Error Code 123",
+         target("\"target.exe\"")},
+        {"a target path of 259 characters", "", {}, nullptr, target(longest)},
+        {"a target path of 260 characters", "", {}, tooLong.c_str(), target("t" + longest)},
+        {"a shortcut", "", {}, "The target is a shortcut: C:\\work\\box\\target.lnk", target("target.lnk")},
+        {"a document opened from a folder Users can change",
+         "c:\\tools",
+         {admins, true, {{allow, 0, FILE_ADD_FILE, "S-1-5-32-545"}}},
+         "Users can change C:\\tools",
+         [] {
+             writeConfig("Svc", "notes.txt");
+             world().associations[".txt"] = "C:\\tools\\editor.exe";
+         }},
+        {"on a removable disk",
+         "",
+         {},
+         "C:\\svc\\svclaunch.exe is not on a local fixed disk",
+         [] { world().driveTypes["c:\\"] = DRIVE_REMOVABLE; }},
+        {"a target on a network drive",
+         "",
+         {},
+         "D:\\work\\box\\target.exe is not on a local fixed disk",
+         [] {
+             world().currentDirectory = "D:\\work";
+             world().driveTypes["d:\\"] = DRIVE_REMOTE;
+         }},
+        {"svclaunch.exe on a share",
+         "",
+         {},
+         "\\\\server\\share\\svc\\svclaunch.exe is not on a local fixed disk",
+         [] { world().modulePath = "\\\\server\\share\\svc\\svclaunch.exe"; }},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.shape);
-        world().services.clear();
-        world().creates.clear();
+        stub::reset();
+        writeConfig("Svc", "target.exe");
         world().fileSecurity = {{c.path, c.security}};
+        if (c.arrange) {
+            c.arrange();
+        }
         writeFile(logFile, "");
         runVerb("install");
         if (c.line == nullptr) {
-            EXPECT_EQ(world().creates.size(), 1u);
-            EXPECT_EQ(log(), "Installed Successfully\n");
+            EXPECT_EQ(world().creates.size(), 1u) << c.shape;
+            EXPECT_EQ(log(), "Installed Successfully\n") << c.shape;
         } else {
-            EXPECT_TRUE(world().creates.empty());
-            EXPECT_EQ(log(), std::string("Was not Installed Successfully. ") + c.line + "\n");
+            EXPECT_TRUE(world().creates.empty()) << c.shape;
+            EXPECT_EQ(log(), std::string("Was not Installed Successfully. ") + c.line + "\n") << c.shape;
         }
+        EXPECT_EQ(stub::openFileHandles() + stub::openScHandles() + world().badHandleUses, 0) << c.shape;
     }
+    stub::reset();
+    writeConfig("Svc", "target.exe");
     // A folder whose path holds a % would be expanded by the SCM at every start.
-    world().fileSecurity.clear();
-    world().creates.clear();
     world().modulePath = "C:\\%TEMP%\\svclaunch.exe";
     writeFile(logFile, "");
     runVerb("install");

@@ -150,13 +150,16 @@ TEST_F(RuntimeTest, StartThenStopLaunchesStartAndCloseAndLogsThreeLines)
     EXPECT_EQ(world().dispatchedName, "Svc");
     EXPECT_EQ(world().handlerName, "Svc");
     EXPECT_TRUE(world().tableEndsWithNullEntry);
-    // The shell is loaded once, by its full path in the system folder.
+    // The shell is loaded once, by its full path in the system folder, with
+    // the DLLs it loads kept off PATH.
     EXPECT_EQ(world().loadedLibraries, std::vector<std::string>{"C:\\WINNT\\system32\\shell32.dll"});
+    EXPECT_EQ(world().dllSearchAtShellLoad, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
     EXPECT_TRUE(world().securityQueries.empty());
 
     for (DWORD oldShell : {0u, 5u}) { // NT 4.0's own, Windows 2000's
         stub::reset();
         world().shellVersion = oldShell;
+        world().kernelLimitsDllSearch = false;
         runService(whenRunningSend({SERVICE_CONTROL_STOP}));
         ASSERT_EQ(world().launches.size(), 2u);
         EXPECT_EQ(world().launches[0].mask, SEE_MASK_FLAG_NO_UI);

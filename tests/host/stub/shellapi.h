@@ -1,4 +1,4 @@
-// Stand-in for the one shell call svclaunch uses, for host builds.
+// Stand-in for the shell calls svclaunch uses, for host builds.
 #ifndef SVCLAUNCH_STUB_SHELLAPI_H
 #define SVCLAUNCH_STUB_SHELLAPI_H
 
@@ -6,6 +6,9 @@
 
 const ULONG SEE_MASK_FLAG_NO_UI = 0x400;
 const ULONG SEE_MASK_NOZONECHECKS = 0x800000;
+const INT_PTR SE_ERR_FNF = 2;
+const INT_PTR SE_ERR_PNF = 3;
+const INT_PTR SE_ERR_NOASSOC = 31;
 
 struct HKEY__;
 typedef HKEY__* HKEY;

@@ -24,9 +24,10 @@ struct Launch {
     ULONG mask; // SEE_MASK_ flags
 };
 
-// One access control entry: allows or denies mask to the SID ("S-1-5-11").
+// One access control entry of a type (ACCESS_ALLOWED_ACE_TYPE, ...) for the
+// SID ("S-1-5-11"); an object entry's GUIDs are left out.
 struct Ace {
-    bool allows;
+    BYTE type;
     BYTE flags; // INHERIT_ONLY_ACE and the like
     DWORD mask;
     std::string sid;
@@ -90,8 +91,13 @@ struct World {
     DWORD lockError = 0;
 
     // LoadLibraryA: whether shell32 can be loaded, and the loads asked for.
+    // Whether kernel32 has SetDefaultDllDirectories (Windows 8 on), the
+    // flags it was last given, and those in force when shell32 was loaded.
     bool shell32Loads = true;
     std::vector<std::string> loadedLibraries;
+    bool kernelLimitsDllSearch = true;
+    DWORD dllSearchFlags = 0;
+    DWORD dllSearchAtShellLoad = 0;
 
     // GetModuleFileNameA and W: the executable's path in UTF-8, or a failure.
     // The ANSI code page is 1252 as far as Latin-1 goes; a character beyond
@@ -111,12 +117,20 @@ struct World {
     int promptsShown = 0;
 
     // GetFileSecurityA: the descriptor of each path (keyed lower case); a
-    // path not listed has adminsOnly(). Paths that do not exist, and the
-    // folder that relative paths start from.
+    // path not listed has adminsOnly(). Paths that do not exist (and so
+    // neither does anything below them), the reparse points among those
+    // that do with their tags, each volume's type (a root not listed is a
+    // fixed disk), the folder that relative paths start from, the account
+    // that runs the process, and the program associated with each kind of
+    // document (".txt").
     std::map<std::string, FileSecurity> fileSecurity;
     std::set<std::string> missingPaths; // lower case
+    std::map<std::string, DWORD> reparseTags;
+    std::map<std::string, UINT> driveTypes; // "c:\\"
     std::vector<std::string> securityQueries;
     std::string currentDirectory = "C:\\work";
+    std::string tokenUser = "S-1-5-21-7-8-9-1000";
+    std::map<std::string, std::string> associations;
 
     // Records.
     std::string dispatchedName;
@@ -140,7 +154,7 @@ World& world();
 // Clears every record and setting, releasing what the last run left open.
 void reset();
 
-// SC and event handles that are still open.
+// SC, event and file handles that are still open.
 int openScHandles();
 int openEvents();
 int openFileHandles();

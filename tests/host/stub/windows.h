@@ -15,6 +15,8 @@
 typedef uint32_t DWORD;
 typedef int BOOL;
 typedef void* HANDLE;
+typedef HANDLE* PHANDLE;
+typedef intptr_t INT_PTR;
 typedef void* LPVOID;
 typedef char* LPSTR;
 typedef uint16_t WCHAR;
@@ -69,6 +71,9 @@ const DWORD ERROR_INVALID_NAME = 123;
 const DWORD ERROR_NOT_LOCKED = 158;
 const DWORD ERROR_FILENAME_EXCED_RANGE = 206;
 const DWORD ERROR_BROKEN_PIPE = 109;
+const DWORD ERROR_NOT_SUPPORTED = 50;
+const DWORD ERROR_INVALID_ACL = 1336;
+const DWORD ERROR_INVALID_SECURITY_DESCR = 1338;
 const DWORD ERROR_SERVICE_DOES_NOT_EXIST = 1060;
 const DWORD ERROR_FAILED_SERVICE_CONTROLLER_CONNECT = 1063;
 const DWORD ERROR_SERVICE_MARKED_FOR_DELETE = 1072;
@@ -124,15 +129,33 @@ const DWORD WRITE_DAC = 0x40000;
 const DWORD WRITE_OWNER = 0x80000;
 const DWORD GENERIC_ALL = 0x10000000;
 
+const DWORD FILE_ATTRIBUTE_REPARSE_POINT = 0x400;
+#define IsReparseTagNameSurrogate(tag) (((tag)&0x20000000) != 0)
+const UINT DRIVE_REMOVABLE = 2;
+const UINT DRIVE_FIXED = 3;
+const UINT DRIVE_REMOTE = 4;
+const DWORD LOAD_LIBRARY_SEARCH_DEFAULT_DIRS = 0x1000;
+const DWORD TOKEN_QUERY = 0x8;
+
 const DWORD OWNER_SECURITY_INFORMATION = 0x1;
 const DWORD DACL_SECURITY_INFORMATION = 0x4;
 const BYTE ACCESS_ALLOWED_ACE_TYPE = 0;
 const BYTE ACCESS_DENIED_ACE_TYPE = 1;
+const BYTE ACCESS_ALLOWED_OBJECT_ACE_TYPE = 5;
+const BYTE ACCESS_DENIED_OBJECT_ACE_TYPE = 6;
+const BYTE ACCESS_ALLOWED_CALLBACK_ACE_TYPE = 9;
+const BYTE ACCESS_DENIED_CALLBACK_ACE_TYPE = 10;
+const BYTE ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE = 11;
+const BYTE ACCESS_DENIED_CALLBACK_OBJECT_ACE_TYPE = 12;
+const DWORD ACE_OBJECT_TYPE_PRESENT = 0x1;
+const DWORD ACE_INHERITED_OBJECT_TYPE_PRESENT = 0x2;
 const BYTE OBJECT_INHERIT_ACE = 0x1;
 const BYTE CONTAINER_INHERIT_ACE = 0x2;
 const BYTE INHERIT_ONLY_ACE = 0x8;
 const BYTE INHERITED_ACE = 0x10;
 const BYTE SID_REVISION = 1;
+const BYTE SID_MAX_SUB_AUTHORITIES = 15;
+const size_t SECURITY_MAX_SID_SIZE = 68;
 
 typedef struct _SID_IDENTIFIER_AUTHORITY {
     BYTE Value[6];
@@ -144,6 +167,30 @@ typedef struct _SID {
     SID_IDENTIFIER_AUTHORITY IdentifierAuthority;
     DWORD SubAuthority[1];
 } SID;
+
+typedef struct _SID_AND_ATTRIBUTES {
+    PSID Sid;
+    DWORD Attributes;
+} SID_AND_ATTRIBUTES;
+
+typedef struct _TOKEN_USER {
+    SID_AND_ATTRIBUTES User;
+} TOKEN_USER;
+
+enum TOKEN_INFORMATION_CLASS { TokenUser = 1 };
+
+typedef struct _WIN32_FIND_DATAA {
+    DWORD dwFileAttributes;
+    DWORD ftCreationTime[2];
+    DWORD ftLastAccessTime[2];
+    DWORD ftLastWriteTime[2];
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD dwReserved0; // the reparse tag, for a reparse point
+    DWORD dwReserved1;
+    char cFileName[MAX_PATH];
+    char cAlternateFileName[14];
+} WIN32_FIND_DATAA;
 
 typedef struct _ACL {
     BYTE AclRevision;
@@ -214,6 +261,14 @@ BOOL GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, LPBOOL daclPrese
 BOOL GetAce(PACL acl, DWORD index, LPVOID* ace);
 UINT GetSystemDirectoryA(LPSTR buffer, UINT size);
 FARPROC GetProcAddress(HMODULE module, LPCSTR procName);
+HMODULE GetModuleHandleA(LPCSTR moduleName);
+HANDLE FindFirstFileA(LPCSTR fileName, WIN32_FIND_DATAA* found);
+BOOL FindClose(HANDLE search);
+UINT GetDriveTypeA(LPCSTR rootPath);
+HANDLE GetCurrentProcess();
+BOOL OpenProcessToken(HANDLE process, DWORD access, PHANDLE token);
+BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVOID information, DWORD size,
+                         LPDWORD sizeNeeded);
 
 HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES attributes,
                    DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);

@@ -57,6 +57,9 @@ bool serviceMainReturned;
 std::set<ScObject*> liveScHandles;
 std::vector<std::unique_ptr<EventObject>> allEvents; // kept until reset, so a late use is seen
 std::map<HANDLE, OpenFile> openFiles;
+// The one search and the one token a caller may hold at a time.
+HANDLE const searchHandle = reinterpret_cast<HANDLE>(0x5EA4);
+HANDLE const tokenHandle = reinterpret_cast<HANDLE>(0x40CE);
 intptr_t nextFileHandle = 0x7000;
 std::atomic<DWORD> clockMs{clockStart};
 std::atomic<int> timedWaits{0};
@@ -371,6 +374,7 @@ UINT GetSystemDirectoryA(LPSTR buffer, UINT size)
 HMODULE LoadLibraryA(LPCSTR fileName)
 {
     theWorld.loadedLibraries.push_back(fileName);
+    theWorld.dllSearchAtShellLoad = theWorld.dllSearchFlags;
     if (lowerCase(fileName) != "c:\\winnt\\system32\\shell32.dll" || !theWorld.shell32Loads) {
         lastError = 126; // ERROR_MOD_NOT_FOUND
         return nullptr;
@@ -378,7 +382,49 @@ HMODULE LoadLibraryA(LPCSTR fileName)
     return reinterpret_cast<HMODULE>(0x5E11);
 }
 
+HMODULE GetModuleHandleA(LPCSTR moduleName)
+{
+    return lowerCase(moduleName) == "kernel32.dll" ? reinterpret_cast<HMODULE>(0x6E31) : nullptr;
+}
+
 namespace {
+
+// Whether path, or a folder above it, is one that the world says is not
+// there: ERROR_FILE_NOT_FOUND and ERROR_PATH_NOT_FOUND as Windows tells
+// them apart; 0 when it is there.
+DWORD missingError(const std::string& path)
+{
+    std::string key = lowerCase(path);
+    for (const std::string& missing : theWorld.missingPaths) {
+        if (key == missing) {
+            return ERROR_FILE_NOT_FOUND;
+        }
+        if (key.rfind(missing + "\\", 0) == 0) {
+            return ERROR_PATH_NOT_FOUND;
+        }
+    }
+    return 0;
+}
+
+BOOL WINAPI setDefaultDllDirectories(DWORD flags)
+{
+    theWorld.dllSearchFlags = flags;
+    return TRUE;
+}
+
+// shell32's FindExecutableA: the program associated with the document's
+// extension. Like Windows', it needs the document to be there.
+HINSTANCE WINAPI findExecutable(LPCSTR file, LPCSTR, LPSTR result)
+{
+    std::string name = file;
+    size_t dot = name.rfind('.');
+    auto found = theWorld.associations.find(lowerCase(name.substr(dot == std::string::npos ? name.size() : dot)));
+    INT_PTR code = missingError(name) != 0 ? missingError(name) : found == theWorld.associations.end() ? 31 : 42;
+    if (code == 42) {
+        memcpy(result, found->second.c_str(), found->second.size() + 1);
+    }
+    return reinterpret_cast<HINSTANCE>(code);
+}
 
 // shell32's DllGetVersion, reporting the world's shell version. It needs
 // its size field set, as Windows' does.
@@ -402,6 +448,13 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR procName)
     if (module == reinterpret_cast<HMODULE>(0x5E11) && strcmp(procName, "DllGetVersion") == 0 &&
         theWorld.shellVersion != 0) {
         return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&shellDllGetVersion));
+    }
+    if (module == reinterpret_cast<HMODULE>(0x5E11) && strcmp(procName, "FindExecutableA") == 0) {
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&findExecutable));
+    }
+    if (module == reinterpret_cast<HMODULE>(0x6E31) && strcmp(procName, "SetDefaultDllDirectories") == 0 &&
+        theWorld.kernelLimitsDllSearch) {
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&setDefaultDllDirectories));
     }
     lastError = 127; // ERROR_PROC_NOT_FOUND
     return nullptr;
@@ -629,6 +682,9 @@ BOOL CloseHandle(HANDLE handle)
 {
     {
         std::lock_guard<std::mutex> guard(stateMutex);
+        if (handle == tokenHandle) {
+            return TRUE;
+        }
         auto found = openFiles.find(handle);
         if (found != openFiles.end()) {
             if (found->second.locked) {
@@ -963,10 +1019,13 @@ std::string selfRelative(const stub::FileSecurity& security)
         out[daclOffset] = 2; // ACL_REVISION
         for (const stub::Ace& ace : security.aces) {
             size_t start = out.size();
-            out += static_cast<char>(ace.allows ? ACCESS_ALLOWED_ACE_TYPE : ACCESS_DENIED_ACE_TYPE);
+            out += static_cast<char>(ace.type);
             out += static_cast<char>(ace.flags);
             out += std::string(2, '\0');
             out.append(reinterpret_cast<const char*>(&ace.mask), sizeof ace.mask);
+            if (ace.type == 5 || ace.type == 6 || ace.type == 11 || ace.type == 12) {
+                out += std::string(4, '\0'); // an object entry's flags: no GUID follows
+            }
             appendSid(out, ace.sid);
             while ((out.size() - start) % 4 != 0) {
                 out += '\0';
@@ -998,10 +1057,11 @@ namespace stub {
 
 FileSecurity adminsOnly()
 {
-    return {
-        "S-1-5-32-544",
-        true,
-        {{true, 0, 0x1F01FF, "S-1-5-18"}, {true, 0, 0x1F01FF, "S-1-5-32-544"}, {true, 0, 0x1200A9, "S-1-5-32-545"}}};
+    return {"S-1-5-32-544",
+            true,
+            {{ACCESS_ALLOWED_ACE_TYPE, 0, 0x1F01FF, "S-1-5-18"},
+             {ACCESS_ALLOWED_ACE_TYPE, 0, 0x1F01FF, "S-1-5-32-544"},
+             {ACCESS_ALLOWED_ACE_TYPE, 0, 0x1200A9, "S-1-5-32-545"}}};
 }
 
 } // namespace stub
@@ -1011,6 +1071,10 @@ DWORD GetFullPathNameA(LPCSTR fileName, DWORD size, LPSTR buffer, LPSTR* filePar
     std::string name = fileName;
     bool absolute = (name.size() >= 3 && name[1] == ':' && name[2] == '\\') || name.rfind("\\\\", 0) == 0;
     std::string full = absolute ? name : theWorld.currentDirectory + "\\" + name;
+    if (full.size() >= MAX_PATH) { // the ANSI call's limit
+        lastError = ERROR_FILENAME_EXCED_RANGE;
+        return 0;
+    }
     if (full.size() + 1 > size) {
         return static_cast<DWORD>(full.size() + 1);
     }
@@ -1030,8 +1094,11 @@ BOOL GetFileSecurityA(LPCSTR fileName, SECURITY_INFORMATION requested, PSECURITY
         lastError = ERROR_FILENAME_EXCED_RANGE;
         return FALSE;
     }
-    if (theWorld.missingPaths.count(key) != 0) {
-        lastError = ERROR_FILE_NOT_FOUND;
+    if (key.find_first_of("\"<>|*?", 2) != std::string::npos) {
+        lastError = ERROR_INVALID_NAME;
+        return FALSE;
+    }
+    if (failWith(missingError(key))) {
         return FALSE;
     }
     if (requested != (OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION)) {
@@ -1091,5 +1158,57 @@ BOOL GetAce(PACL acl, DWORD index, LPVOID* ace)
         at += reinterpret_cast<ACE_HEADER*>(at)->AceSize;
     }
     *ace = at;
+    return TRUE;
+}
+
+// Only what the product asks: one existing file or folder, no wildcards.
+HANDLE FindFirstFileA(LPCSTR fileName, WIN32_FIND_DATAA* found)
+{
+    if (failWith(missingError(fileName))) {
+        return INVALID_HANDLE_VALUE;
+    }
+    *found = WIN32_FIND_DATAA();
+    auto tag = theWorld.reparseTags.find(lowerCase(fileName));
+    found->dwFileAttributes = tag != theWorld.reparseTags.end() ? FILE_ATTRIBUTE_REPARSE_POINT : FILE_ATTRIBUTE_NORMAL;
+    found->dwReserved0 = tag != theWorld.reparseTags.end() ? tag->second : 0xBAD; // undefined unless a reparse point
+    return searchHandle;
+}
+
+BOOL FindClose(HANDLE search)
+{
+    return search == searchHandle ? TRUE : FALSE;
+}
+
+UINT GetDriveTypeA(LPCSTR rootPath)
+{
+    auto found = theWorld.driveTypes.find(lowerCase(rootPath));
+    return found != theWorld.driveTypes.end() ? found->second : DRIVE_FIXED;
+}
+
+HANDLE GetCurrentProcess()
+{
+    return reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1));
+}
+
+BOOL OpenProcessToken(HANDLE, DWORD, PHANDLE token)
+{
+    *token = tokenHandle;
+    return TRUE;
+}
+
+// TokenUser only: the record, then the SID it points to.
+BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVOID information, DWORD size, LPDWORD sizeNeeded)
+{
+    std::string sid;
+    appendSid(sid, theWorld.tokenUser);
+    *sizeNeeded = static_cast<DWORD>(sizeof(TOKEN_USER) + sid.size());
+    if (token != tokenHandle || kind != TokenUser || size < *sizeNeeded) {
+        lastError = ERROR_INSUFFICIENT_BUFFER;
+        return FALSE;
+    }
+    auto* user = static_cast<TOKEN_USER*>(information);
+    memcpy(user + 1, sid.data(), sid.size());
+    user->User.Sid = user + 1;
+    user->User.Attributes = 0;
     return TRUE;
 }

@@ -1,0 +1,32 @@
+// shell32, loaded only when it is needed and only from the system folder.
+#include "svclaunch.h"
+#include "text.h"
+
+typedef BOOL(WINAPI* SetDefaultDllDirectoriesFunction)(DWORD);
+
+// Keeps the DLLs that shell32 and whatever it opens load from the folders
+// that PATH names, which the SCM gives every service from the machine's
+// environment: a folder there that others can write would hand them
+// LocalSystem. Where kernel32 cannot (before Windows 8, or Windows 7 without
+// its update; NT 4.0), the search stays as it was.
+static void keepDllSearchOffPath()
+{
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    FARPROC address = kernel != NULL ? GetProcAddress(kernel, "SetDefaultDllDirectories") : NULL;
+    if (address != NULL) {
+        // Through the generic function pointer type, which may be cast to any other.
+        reinterpret_cast<SetDefaultDllDirectoriesFunction>(reinterpret_cast<void (*)()>(address))(
+            LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+    }
+}
+
+HMODULE loadShell32()
+{
+    keepDllSearchOffPath();
+    char systemFolder[MAX_PATH];
+    char shellPath[MAX_PATH];
+    UINT length = GetSystemDirectoryA(systemFolder, MAX_PATH);
+    bool found =
+        length > 0 && length < MAX_PATH && joinText(shellPath, sizeof shellPath, systemFolder, "\\shell32.dll");
+    return found ? LoadLibraryA(shellPath) : NULL;
+}
