@@ -24,6 +24,8 @@ SCM_CASE(CtrlZEndsTheConfiguration)
     checkUnusable(cut, cut.name + "\r\n\x1Atarget.exe\r\n");
 }
 
+// A CR is no character of a file name on Windows: install cannot tell who
+// could change such a target, and says so, the CR kept.
 SCM_CASE(BlanksPercentAndALoneCrAreKept)
 {
     Folder f = layOut(__func__);
@@ -31,11 +33,16 @@ SCM_CASE(BlanksPercentAndALoneCrAreKept)
     removeServiceAtCaseEnd(name);
     writeConfig(f, name + "\r\nodd %d\rname.exe\r\nthird line, never read\r\n");
     runSvclaunch(f, "install");
+    std::string refused = "Was not Installed Successfully. Cannot tell who can change " + f.path +
+                          "\\odd %d\rname.exe, Error Code 123\r\n";
+    CHECK_EQ(logOf(f), refused);
+    writeConfig(f, name + "\r\nodd %d name.exe\r\nthird line, never read\r\n");
+    runSvclaunch(f, "install");
     CHECK_EQ(registryString(name, "DisplayName"), name);
     REQUIRE(startRunning(name));
     REQUIRE(stopStopped(name));
-    std::string target = f.path + "\\odd %d\rname.exe";
-    CHECK_EQ(logOf(f), "Installed Successfully\r\n" + name + " Created this file\r\nstart: " + target +
+    std::string target = f.path + "\\odd %d name.exe";
+    CHECK_EQ(logOf(f), refused + "Installed Successfully\r\n" + name + " Created this file\r\nstart: " + target +
                            "\r\nstop: " + target + "\r\n");
 }
 

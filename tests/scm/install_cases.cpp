@@ -150,12 +150,16 @@ SCM_CASE(LookAlikeFolderIsNeverUsedAndAnExactlySpeltOneIs)
                               "\r\nstop: " + target + "\r\nRemoved Successfully\r\n");
 }
 
-// A LocalSystem service must run nothing that Everyone may change: not its
-// folder, not svclaunch.exe, not the target. Such an install registers
-// nothing and names the path; the same folder, locked down again, installs.
-// A folder whose path holds a % is never registered: the SCM would expand it
-// at every start.
-SCM_CASE(InstallRefusesWhatEveryoneCanChange)
+// A LocalSystem service must run nothing that anyone but administrators may
+// change: not its folder, not svclaunch.exe, not the target. Such an install
+// registers nothing and names who and the path; the same folder, locked down
+// again, installs. Nor what lies behind a link, a target of another account
+// or a shortcut. Wine shows another Unix user's files as Anonymous Logon's
+// and cannot make a junction, so there the prefix's set-up has made a folder
+// of another user and a symbolic link (C:\svclaunch-others), reached from the
+// case's folder. A folder whose path holds a % is never registered: the SCM
+// would expand it at every start.
+SCM_CASE(InstallRefusesWhatOthersCanChange)
 {
     Folder f = layOut(__func__);
     REQUIRE(placeTarget(f));
@@ -169,9 +173,68 @@ SCM_CASE(InstallRefusesWhatEveryoneCanChange)
         CHECK_EQ(logOf(f), expected);
         CHECK_EQ(openServiceError(f.name), static_cast<unsigned long>(ERROR_SERVICE_DOES_NOT_EXIST));
     }
+
+    std::string others = f.path.substr(0, 2) + "\\svclaunch-others";
+    std::string toRoot; // from the case's folder up to the drive's root
+    for (char c : f.path) {
+        toRoot += c == '\\' ? "..\\" : "";
+    }
+    const DWORD modify = FILE_GENERIC_READ | FILE_GENERIC_WRITE | FILE_GENERIC_EXECUTE | DELETE;
+    std::string account = "S-1-5-21-1-2-3-1001"; // resolves to no account
+    bool wine = underWine();
+    if (!wine) {
+        REQUIRE(CHECK(makeDirectories(f.path + "\\real")));
+        runCommandLine("cmd /c mklink /J \"" + f.path + "\\link\" \"" + f.path + "\\real\" >nul");
+        REQUIRE(CHECK(setOwnDacl(f.path + "\\target.exe", modify, false, account.c_str())));
+    }
+    bool foreignFolder = fileExists(others + "\\foreign");
+    if (wine && !foreignFolder) {
+        printf("no folder of another Unix user here (the set-up was not root): that step not run\n");
+    }
+    const struct {
+        bool runs;
+        std::string line2;
+        std::string refusal;
+    } steps[] = {
+        {true, wine ? toRoot + "svclaunch-others\\link\\target.exe" : "link\\target.exe",
+         (wine ? others : f.path) + "\\link is a link"},
+        {!wine || foreignFolder, wine ? toRoot + "svclaunch-others\\foreign\\target.exe" : "target.exe",
+         wine ? "Anonymous Logon can change " + others + "\\foreign"
+              : account + " can change " + f.path + "\\target.exe"},
+        {true, "target.lnk", "The target is a shortcut: " + f.path + "\\target.lnk"},
+    };
+    for (const auto& step : steps) {
+        if (step.runs) {
+            writeConfig(f, f.name + "\n" + step.line2 + "\n");
+            runSvclaunch(f, "install");
+            expected += "Was not Installed Successfully. " + step.refusal + "\r\n";
+            CHECK_EQ(logOf(f), expected);
+        }
+    }
+    if (!wine) {
+        RemoveDirectoryA((f.path + "\\link").c_str());
+        REQUIRE(CHECK(setOwnDacl(f.path + "\\target.exe", FILE_GENERIC_READ | FILE_GENERIC_EXECUTE)));
+    }
+    writeConfig(f, f.name + "\ntarget.exe\n");
     runSvclaunch(f, "install");
     CHECK_EQ(logOf(f), expected + "Installed Successfully\r\n");
     CHECK_EQ(serviceState(f.name), static_cast<unsigned long>(SERVICE_STOPPED));
+
+    // A folder above that lets Everyone delete it (rename it away), which
+    // Wine's mode bits cannot say.
+    Folder inner = {f.path + "\\inner", f.path + "\\inner\\svclaunch.exe", f.name + "_Inner"};
+    removeServiceAtCaseEnd(inner.name);
+    REQUIRE(CHECK(makeDirectories(inner.path) && copyFile(f.exe, inner.exe) && placeTarget(inner)));
+    writeConfig(inner, inner.name + "\ntarget.exe\n");
+    if (wine) {
+        printf("Wine cannot let Everyone delete a folder and nothing else: that step not run\n");
+    } else {
+        REQUIRE(CHECK(setOwnDacl(inner.path, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE, true) &&
+                      setOwnDacl(f.path, DELETE)));
+        runSvclaunch(inner, "install");
+        CHECK_EQ(logOf(inner), "Was not Installed Successfully. Everyone can change " + f.path + "\r\n");
+        CHECK_EQ(openServiceError(inner.name), static_cast<unsigned long>(ERROR_SERVICE_DOES_NOT_EXIST));
+    }
 
     Folder percent = {f.path + "\\%TEMP%", f.path + "\\%TEMP%\\svclaunch.exe", f.name + "_Percent"};
     removeServiceAtCaseEnd(percent.name);

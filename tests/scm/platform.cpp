@@ -1,5 +1,7 @@
 #include "platform.h"
 
+#include <sddl.h>
+
 #include <stdio.h>
 #include <vector>
 
@@ -80,35 +82,35 @@ bool makeDirectories(const std::string& path)
     return true;
 }
 
-bool setOwnDacl(const std::string& path, DWORD everyoneRights, bool protect)
+bool setOwnDacl(const std::string& path, DWORD otherRights, bool protect, const char* other)
 {
     SID_IDENTIFIER_AUTHORITY ntAuthority = {SECURITY_NT_AUTHORITY};
-    SID_IDENTIFIER_AUTHORITY worldAuthority = {SECURITY_WORLD_SID_AUTHORITY};
     PSID system = NULL;
     PSID administrators = NULL;
-    PSID everyone = NULL;
+    PSID otherSid = NULL;
     AllocateAndInitializeSid(&ntAuthority, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0, &system);
     AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
                              &administrators);
-    AllocateAndInitializeSid(&worldAuthority, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone);
+    ConvertStringSidToSidA(other, &otherSid);
     DWORD aclBuffer[256];
     PACL acl = reinterpret_cast<PACL>(aclBuffer);
     DWORD inherit = protect ? OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE : 0;
     SECURITY_DESCRIPTOR descriptor;
-    bool ok = system != NULL && administrators != NULL && everyone != NULL &&
+    bool ok = system != NULL && administrators != NULL && otherSid != NULL &&
               InitializeAcl(acl, sizeof aclBuffer, ACL_REVISION) &&
               AddAccessAllowedAceEx(acl, ACL_REVISION, inherit, FILE_ALL_ACCESS, system) &&
               AddAccessAllowedAceEx(acl, ACL_REVISION, inherit, FILE_ALL_ACCESS, administrators) &&
-              (everyoneRights == 0 || AddAccessAllowedAceEx(acl, ACL_REVISION, inherit, everyoneRights, everyone)) &&
+              (otherRights == 0 || AddAccessAllowedAceEx(acl, ACL_REVISION, inherit, otherRights, otherSid)) &&
               InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
               SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE) &&
               (!protect || SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) &&
               SetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, &descriptor);
-    for (PSID sid : {everyone, administrators, system}) {
+    for (PSID sid : {administrators, system}) {
         if (sid != NULL) {
             FreeSid(sid);
         }
     }
+    LocalFree(otherSid);
     return ok;
 }
 

@@ -22,11 +22,11 @@ bool copyFile(const std::string& from, const std::string& to);
 bool makeDirectories(const std::string& path);
 void removeTree(const std::string& path);
 // Gives path a DACL of its own: SYSTEM and Administrators full control, and
-// everyoneRights for Everyone (none when 0). Inheritable entries and no
-// inheritance from above when protect is set, for a folder that must not
-// take what its parent gives broad groups. Under Wine, Everyone's rights
-// become the Unix "others" bits.
-bool setOwnDacl(const std::string& path, DWORD everyoneRights, bool protect = false);
+// otherRights for other, a SID such as "S-1-1-0" (Everyone; none when 0).
+// Inheritable entries and no inheritance from above when protect is set, for
+// a folder that must not take what its parent gives broad groups. Under
+// Wine, Everyone's rights become the Unix "others" bits.
+bool setOwnDacl(const std::string& path, DWORD otherRights, bool protect = false, const char* other = "S-1-1-0");
 std::string folderOfThisProgram();
 std::string windowsDirectory();
 std::string systemDirectory();
