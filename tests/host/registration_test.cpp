@@ -137,6 +137,12 @@ TEST_F(RegistrationTest, InstallRefusesWhatAnyoneButAdministratorsCanChange)
     const BYTE allow = ACCESS_ALLOWED_ACE_TYPE;
     const BYTE deny = ACCESS_DENIED_ACE_TYPE;
     const char* const trustedInstaller = "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+    const std::string fakeInstaller = "S-1-5-80-956008885-1-1831038044-1853292631-2271478464";
+    const std::string other = "S-1-5-21-3623811015-3361044348-30300820-1013";
+    const char* const users = "S-1-5-32-545";
+    auto one = [&](BYTE type, BYTE flags, DWORD mask, const std::string& sid) {
+        return stub::FileSecurity{admins, true, {{type, flags, mask, sid}}};
+    };
     auto missing = [](const char* path) { return [path] { world().missingPaths.insert(path); }; };
     auto target = [](const std::string& line2) { return [line2] { writeConfig("Svc", line2); }; };
     // Full paths of 259 and 260 characters: C:\work\box\ and the name.
@@ -146,7 +152,7 @@ TEST_F(RegistrationTest, InstallRefusesWhatAnyoneButAdministratorsCanChange)
         const char* shape;
         const char* path;
         stub::FileSecurity security;
-        const char* line; // nullptr: installed
+        std::string line; // empty: installed
         std::function<void()> arrange = nullptr;
     } cases[] = {
         {"Authenticated Users' inherited Modify, as under C:\\",
@@ -160,19 +166,19 @@ TEST_F(RegistrationTest, InstallRefusesWhatAnyoneButAdministratorsCanChange)
         {"Users may add files to a folder further up",
          "c:\\",
          {admins, true, {{allow, 0, readExecute | FILE_ADD_FILE, "S-1-5-32-545"}}},
-         nullptr},
+         ""},
         {"Users read and execute, as in Program Files",
          "c:\\svc",
          {admins, true, {{allow, inherited, readExecute, "S-1-5-32-545"}}},
-         nullptr},
+         ""},
         {"a denial before the allowance",
          "c:\\svc",
          {admins, true, {{deny, 0, modify, "S-1-5-32-545"}, {allow, 0, modify, "S-1-5-32-545"}}},
-         nullptr},
+         ""},
         {"Everyone denied before Users allowed",
          "c:\\work\\box\\target.exe",
          {admins, true, {{deny, 0, modify, "S-1-1-0"}, {allow, 0, modify, "S-1-5-32-545"}}},
-         nullptr},
+         ""},
         {"a denial after the allowance",
          "c:\\svc",
          {admins, true, {{allow, 0, modify, "S-1-5-32-545"}, {deny, 0, modify, "S-1-5-32-545"}}},
@@ -180,7 +186,7 @@ TEST_F(RegistrationTest, InstallRefusesWhatAnyoneButAdministratorsCanChange)
         {"an inherit-only entry further up",
          "c:\\work",
          {admins, true, {{allow, INHERIT_ONLY_ACE | inherited, modify, "S-1-5-32-545"}}},
-         nullptr},
+         ""},
         {"no DACL at all, as on FAT32",
          "c:\\work\\box\\target.exe",
          {admins, false, {}},
@@ -194,14 +200,12 @@ TEST_F(RegistrationTest, InstallRefusesWhatAnyoneButAdministratorsCanChange)
          "c:\\svc\\svclaunch.exe",
          {admins, true, {{allow, 0, GENERIC_WRITE, "S-1-5-32-546"}}},
          "Guests can change C:\\svc\\svclaunch.exe"},
-        {"an account of no administrator may change it",
-         "c:\\svc",
-         {admins, true, {{allow, 0, modify, "S-1-5-21-1-2-3-1001"}}},
+        {"an account of no administrator may change it", "c:\\svc", one(allow, 0, modify, "S-1-5-21-1-2-3-1001"),
          "S-1-5-21-1-2-3-1001 can change C:\\svc"},
         {"owned by an account of no administrator",
          "c:\\svc\\svclaunch.exe",
-         {"S-1-5-21-3623811015-3361044348-30300820-1013", true, {}},
-         "S-1-5-21-3623811015-3361044348-30300820-1013 can change C:\\svc\\svclaunch.exe"},
+         {other, true, {}},
+         other + " can change C:\\svc\\svclaunch.exe"},
         {"administrators of the domain and TrustedInstaller, and owned by the account that installs",
          "c:\\svc",
          {"S-1-5-21-7-8-9-1000",
@@ -210,89 +214,55 @@ TEST_F(RegistrationTest, InstallRefusesWhatAnyoneButAdministratorsCanChange)
            {allow, 0, 0x1F01FF, "S-1-5-21-1-2-3-519"},
            {allow, 0, 0x1F01FF, trustedInstaller},
            {allow, newFilesOnly, modify, "S-1-3-0"}}},
-         nullptr},
-        {"TrustedInstaller's SID with another middle",
-         "c:\\svc",
-         {admins, true, {{allow, 0, modify, "S-1-5-80-956008885-1-1831038044-1853292631-2271478464"}}},
-         "S-1-5-80-956008885-1-1831038044-1853292631-2271478464 can change C:\\svc"},
-        {"Power Users may change it, as in Program Files on XP",
-         "c:\\svc",
-         {admins, true, {{allow, inherited, modify, "S-1-5-32-547"}}},
-         "Power Users can change C:\\svc"},
-        {"Everyone may delete a folder further up",
-         "c:\\work",
-         {admins, true, {{allow, 0, DELETE, "S-1-1-0"}}},
+         ""},
+        {"TrustedInstaller's SID with another middle", "c:\\svc", one(allow, 0, modify, fakeInstaller),
+         fakeInstaller + " can change C:\\svc"},
+        {"Everyone may delete a folder further up", "c:\\work", one(allow, 0, DELETE, "S-1-1-0"),
          "Everyone can change C:\\work"},
-        {"Everyone may delete the root, which cannot be",
-         "c:\\",
-         {admins, true, {{allow, 0, DELETE, "S-1-1-0"}}},
-         nullptr},
-        {"Authenticated Users may delete the root's entries",
-         "c:\\",
-         {admins, true, {{allow, 0, FILE_DELETE_CHILD, "S-1-5-11"}}},
+        {"Everyone may delete the root, which cannot be", "c:\\", one(allow, 0, DELETE, "S-1-1-0"), ""},
+        {"Authenticated Users may delete the root's entries", "c:\\", one(allow, 0, FILE_DELETE_CHILD, "S-1-5-11"),
          "Authenticated Users can change C:\\"},
-        {"Users may change service.log",
-         "c:\\svc\\service.log",
-         {admins, true, {{allow, 0, FILE_APPEND_DATA, "S-1-5-32-545"}}},
+        {"Users may change service.log", "c:\\svc\\service.log", one(allow, 0, FILE_APPEND_DATA, users),
          "Users can change C:\\svc\\service.log"},
-        {"a conditional allowance",
-         "c:\\svc",
-         {admins, true, {{ACCESS_ALLOWED_CALLBACK_ACE_TYPE, 0, modify, "S-1-5-32-545"}}},
+        {"a conditional allowance", "c:\\svc", one(ACCESS_ALLOWED_CALLBACK_ACE_TYPE, 0, modify, users),
          "Users can change C:\\svc"},
-        {"a conditional object allowance",
-         "c:\\svc",
-         {admins, true, {{ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE, 0, modify, "S-1-5-32-545"}}},
+        {"a conditional object allowance", "c:\\svc", one(ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE, 0, modify, users),
          "Users can change C:\\svc"},
         {"a conditional denial is not credited",
          "c:\\svc",
-         {admins,
-          true,
-          {{ACCESS_DENIED_CALLBACK_ACE_TYPE, 0, modify, "S-1-5-32-545"}, {allow, 0, modify, "S-1-5-32-545"}}},
+         {admins, true, {{ACCESS_DENIED_CALLBACK_ACE_TYPE, 0, modify, users}, {allow, 0, modify, users}}},
          "Users can change C:\\svc"},
-        {"an object allowance grants nothing on a file",
-         "c:\\svc",
-         {admins, true, {{ACCESS_ALLOWED_OBJECT_ACE_TYPE, 0, modify, "S-1-5-32-545"}}},
-         nullptr},
-        {"an entry of a kind not read",
-         "c:\\svc",
-         {admins, true, {{4, 0, modify, "S-1-5-32-545"}}},
+        {"an object allowance grants nothing on a file", "c:\\svc",
+         one(ACCESS_ALLOWED_OBJECT_ACE_TYPE, 0, modify, users), ""},
+        {"an entry of a kind not read", "c:\\svc", one(4, 0, modify, users),
          "Cannot tell who can change C:\\svc, Error Code 50"},
         {"Everyone denied, Anonymous Logon allowed",
          "c:\\svc",
          {admins, true, {{deny, 0, modify, "S-1-1-0"}, {allow, 0, modify, "S-1-5-7"}}},
          "Anonymous Logon can change C:\\svc"},
-        {"a missing target whose folder gives Users' new files Modify",
-         "c:\\work\\box",
-         {admins, true, {{allow, newFilesOnly, modify, "S-1-5-32-545"}}},
-         "Users can change C:\\work\\box",
+        {"a missing target whose folder gives Users' new files Modify", "c:\\work\\box",
+         one(allow, newFilesOnly, modify, users), "Users can change C:\\work\\box",
          missing("c:\\work\\box\\target.exe")},
-        {"a missing target whose folder lets Users delete entries",
-         "c:\\work\\box",
-         {admins, true, {{allow, 0, FILE_DELETE_CHILD, "S-1-5-32-545"}}},
-         "Users can change C:\\work\\box",
+        {"a missing target whose folder lets Users delete entries", "c:\\work\\box",
+         one(allow, 0, FILE_DELETE_CHILD, users), "Users can change C:\\work\\box",
          missing("c:\\work\\box\\target.exe")},
-        {"a target whose folder is missing too",
-         "c:\\work",
-         {admins, true, {{allow, 0, FILE_ADD_FILE, "S-1-5-32-545"}}},
-         "Users can change C:\\work",
-         missing("c:\\work\\box")},
+        {"a target whose folder is missing too", "c:\\work", one(allow, 0, FILE_ADD_FILE, users),
+         "Users can change C:\\work", missing("c:\\work\\box")},
         {"a junction in the chain",
          "",
          {},
          "C:\\work\\box is a link",
          [] { world().reparseTags["c:\\work\\box"] = 0xA0000003; }},
-        {"a deduplicated file", "", {}, nullptr, [] { world().reparseTags["c:\\svc\\svclaunch.exe"] = 0x80000013; }},
+        {"a deduplicated file", "", {}, "", [] { world().reparseTags["c:\\svc\\svclaunch.exe"] = 0x80000013; }},
         {"a quoted line 2",
          "",
          {},
          "Cannot tell who can change C:\\work\\box\\\"target.exe\", Error Code 123",
          target("\"target.exe\"")},
-        {"a target path of 259 characters", "", {}, nullptr, target(longest)},
-        {"a target path of 260 characters", "", {}, tooLong.c_str(), target("t" + longest)},
+        {"a target path of 259 characters", "", {}, "", target(longest)},
+        {"a target path of 260 characters", "", {}, tooLong, target("t" + longest)},
         {"a shortcut", "", {}, "The target is a shortcut: C:\\work\\box\\target.lnk", target("target.lnk")},
-        {"a document opened from a folder Users can change",
-         "c:\\tools",
-         {admins, true, {{allow, 0, FILE_ADD_FILE, "S-1-5-32-545"}}},
+        {"a document opened from a folder Users can change", "c:\\tools", one(allow, 0, FILE_ADD_FILE, users),
          "Users can change C:\\tools",
          [] {
              writeConfig("Svc", "notes.txt");
@@ -326,12 +296,12 @@ TEST_F(RegistrationTest, InstallRefusesWhatAnyoneButAdministratorsCanChange)
         }
         writeFile(logFile, "");
         runVerb("install");
-        if (c.line == nullptr) {
+        if (c.line.empty()) {
             EXPECT_EQ(world().creates.size(), 1u) << c.shape;
             EXPECT_EQ(log(), "Installed Successfully\n") << c.shape;
         } else {
             EXPECT_TRUE(world().creates.empty()) << c.shape;
-            EXPECT_EQ(log(), std::string("Was not Installed Successfully. ") + c.line + "\n") << c.shape;
+            EXPECT_EQ(log(), "Was not Installed Successfully. " + c.line + "\n") << c.shape;
         }
         EXPECT_EQ(stub::openFileHandles() + stub::openScHandles() + world().badHandleUses, 0) << c.shape;
     }

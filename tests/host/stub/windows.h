@@ -179,17 +179,10 @@ typedef struct _TOKEN_USER {
 
 enum TOKEN_INFORMATION_CLASS { TokenUser = 1 };
 
+// Only the fields the product reads.
 typedef struct _WIN32_FIND_DATAA {
     DWORD dwFileAttributes;
-    DWORD ftCreationTime[2];
-    DWORD ftLastAccessTime[2];
-    DWORD ftLastWriteTime[2];
-    DWORD nFileSizeHigh;
-    DWORD nFileSizeLow;
     DWORD dwReserved0; // the reparse tag, for a reparse point
-    DWORD dwReserved1;
-    char cFileName[MAX_PATH];
-    char cAlternateFileName[14];
 } WIN32_FIND_DATAA;
 
 typedef struct _ACL {
