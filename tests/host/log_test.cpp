@@ -10,9 +10,22 @@ using stub::world;
 
 class LogTest : public SvclaunchTest {};
 
+// While an entry is written, whoever reads the log from its start (type,
+// Get-Content, a monitoring agent) is not refused: the turn to append is a
+// lock far beyond the file's end.
 TEST_F(LogTest, FirstEntryCreatesTheFileAndLaterOnesAppend)
 {
     writeConfig("Svc", "target.exe");
+    std::vector<DWORD> readErrors;
+    world().onLogWrite = [&readErrors] {
+        const DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+        HANDLE reader =
+            CreateFileA(logFile, GENERIC_READ | FILE_APPEND_DATA, shareAll, nullptr, OPEN_ALWAYS, 0, nullptr);
+        char first = 0;
+        DWORD read = 0;
+        readErrors.push_back(ReadFile(reader, &first, 1, &read, nullptr) ? 0 : GetLastError());
+        CloseHandle(reader);
+    };
     DWORD start = stub::clockNow();
     runVerb("install");
     EXPECT_EQ(readLog(logFile), "Installed Successfully\n");
@@ -21,6 +34,7 @@ TEST_F(LogTest, FirstEntryCreatesTheFileAndLaterOnesAppend)
     // Each entry took the turn to append at once: no wait, no entry unlocked.
     EXPECT_EQ(world().locksGranted, 2);
     EXPECT_EQ(stub::clockNow() - start, 0u);
+    EXPECT_EQ(readErrors, (std::vector<DWORD>{0, 0}));
 }
 
 TEST_F(LogTest, ExistingContentIsKept)
@@ -85,7 +99,7 @@ TEST_F(LogTest, EntryWaitsABoundedTimeOnlyWhileAnotherWriterHoldsTheTurn)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.lockError);
-        stub::reset();
+        nextRun();
         writeFile(logFile, "");
         world().appendTurnHeldElsewhere = c.heldElsewhere;
         world().lockError = c.lockError;

@@ -89,6 +89,7 @@ struct World {
     // or the lock fails for a reason of its own (a device, say), with this code.
     bool appendTurnHeldElsewhere = false;
     DWORD lockError = 0;
+    std::function<void()> onLogWrite; // runs inside WriteFile, before the write
 
     // LoadLibraryA: whether shell32 can be loaded, and the loads asked for.
     // Whether kernel32 has SetDefaultDllDirectories (Windows 8 on), the

@@ -266,6 +266,7 @@ BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVOID info
 HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES attributes,
                    DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);
 BOOL WriteFile(HANDLE file, const void* buffer, DWORD size, LPDWORD written, void* overlapped);
+BOOL ReadFile(HANDLE file, void* buffer, DWORD size, LPDWORD read, void* overlapped);
 BOOL LockFileEx(HANDLE file, DWORD flags, DWORD reserved, DWORD bytesLow, DWORD bytesHigh, LPOVERLAPPED overlapped);
 BOOL UnlockFileEx(HANDLE file, DWORD reserved, DWORD bytesLow, DWORD bytesHigh, LPOVERLAPPED overlapped);
 void Sleep(DWORD milliseconds);

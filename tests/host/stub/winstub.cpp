@@ -42,6 +42,8 @@ struct OpenFile {
     dev_t device;
     ino_t inode;
     bool locked;
+    uint64_t lockStart; // the byte range locked, while locked
+    uint64_t lockLength;
 };
 
 // A second before GetTickCount wraps, so that every bound is tested across the wrap.
@@ -586,7 +588,7 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_AT
         }
     }
     HANDLE handle = reinterpret_cast<HANDLE>(nextFileHandle++);
-    openFiles[handle] = {fd, access, shareMode, info.st_dev, info.st_ino, false};
+    openFiles[handle] = {fd, access, shareMode, info.st_dev, info.st_ino, false, 0, 0};
     return handle;
 }
 
@@ -605,6 +607,9 @@ extern "C" FILE* __wrap_fopen(const char* path, const char* mode)
 BOOL WriteFile(HANDLE file, const void* buffer, DWORD size, LPDWORD written, void*)
 {
     int fd;
+    if (theWorld.onLogWrite) {
+        theWorld.onLogWrite();
+    }
     {
         std::lock_guard<std::mutex> guard(stateMutex);
         auto found = openFiles.find(file);
@@ -623,11 +628,52 @@ BOOL WriteFile(HANDLE file, const void* buffer, DWORD size, LPDWORD written, voi
     return count == static_cast<ssize_t>(size);
 }
 
+namespace {
+
+// Whether a handle other than file holds an exclusive lock on the same file
+// that overlaps length bytes from start: Windows then refuses file's reads
+// and writes there with ERROR_LOCK_VIOLATION. Called with stateMutex held.
+bool lockedByAnother(HANDLE file, uint64_t start, uint64_t length)
+{
+    const OpenFile& mine = openFiles[file];
+    for (const auto& open : openFiles) {
+        const OpenFile& other = open.second;
+        if (open.first != file && other.locked && other.device == mine.device && other.inode == mine.inode &&
+            start < other.lockStart + other.lockLength && other.lockStart < start + length) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+// Reads at the handle's position, which starts at the file's beginning; as
+// on Windows, not where another handle holds an exclusive lock.
+BOOL ReadFile(HANDLE file, void* buffer, DWORD size, LPDWORD bytesRead, void*)
+{
+    std::lock_guard<std::mutex> guard(stateMutex);
+    auto found = openFiles.find(file);
+    if (found == openFiles.end()) {
+        ++theWorld.badHandleUses;
+        lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    off_t at = lseek(found->second.fd, 0, SEEK_CUR);
+    if (lockedByAnother(file, static_cast<uint64_t>(at), size)) {
+        lastError = ERROR_LOCK_VIOLATION;
+        return FALSE;
+    }
+    ssize_t count = ::read(found->second.fd, buffer, size);
+    *bytesRead = count > 0 ? static_cast<DWORD>(count) : 0;
+    return count >= 0;
+}
+
 // One process writes in the unit tests: the turn to append is free unless a
 // test holds it elsewhere. As on Windows, a lock needs a handle with read or
 // write data access; it must be taken on an open file and given back before
-// closing.
-BOOL LockFileEx(HANDLE file, DWORD, DWORD, DWORD, DWORD, LPOVERLAPPED)
+// closing; and a range that another handle has locked cannot be locked.
+BOOL LockFileEx(HANDLE file, DWORD, DWORD, DWORD bytesLow, DWORD bytesHigh, LPOVERLAPPED overlapped)
 {
     std::lock_guard<std::mutex> guard(stateMutex);
     auto found = openFiles.find(file);
@@ -644,11 +690,15 @@ BOOL LockFileEx(HANDLE file, DWORD, DWORD, DWORD, DWORD, LPOVERLAPPED)
     if (failWith(theWorld.lockError)) {
         return FALSE;
     }
-    if (theWorld.appendTurnHeldElsewhere) {
+    uint64_t start = static_cast<uint64_t>(overlapped->OffsetHigh) << 32 | overlapped->Offset;
+    uint64_t length = static_cast<uint64_t>(bytesHigh) << 32 | bytesLow;
+    if (theWorld.appendTurnHeldElsewhere || lockedByAnother(file, start, length)) {
         lastError = ERROR_LOCK_VIOLATION;
         return FALSE;
     }
     found->second.locked = true;
+    found->second.lockStart = start;
+    found->second.lockLength = length;
     ++theWorld.locksGranted;
     return TRUE;
 }
