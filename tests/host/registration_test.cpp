@@ -13,14 +13,16 @@ protected:
         SvclaunchTest::SetUp();
         writeConfig("Svc", "target.exe");
     }
-    // Every path releases what it opened, and only that; the verbs never
-    // load the shell.
-    void TearDown() override
+    // Every path releases what it opened, and only that; the verbs load no
+    // library but shell32 by its full path (for a document target).
+    void checkRun() override
     {
-        EXPECT_TRUE(world().loadedLibraries.empty());
+        for (const std::string& library : world().loadedLibraries) {
+            EXPECT_EQ(library, "C:\\WINNT\\system32\\shell32.dll");
+        }
         EXPECT_EQ(stub::openScHandles(), 0);
         EXPECT_EQ(world().badHandleUses, 0);
-        SvclaunchTest::TearDown();
+        SvclaunchTest::checkRun();
     }
     void registerService(const std::string& name, DWORD state)
     {
@@ -288,7 +290,7 @@ TEST_F(RegistrationTest, InstallRefusesWhatAnyoneButAdministratorsCanChange)
          [] { world().modulePath = "\\\\server\\share\\svc\\svclaunch.exe"; }},
     };
     for (const auto& c : cases) {
-        stub::reset();
+        nextRun();
         writeConfig("Svc", "target.exe");
         world().fileSecurity = {{c.path, c.security}};
         if (c.arrange) {
@@ -303,9 +305,8 @@ TEST_F(RegistrationTest, InstallRefusesWhatAnyoneButAdministratorsCanChange)
             EXPECT_TRUE(world().creates.empty()) << c.shape;
             EXPECT_EQ(log(), "Was not Installed Successfully. " + c.line + "\n") << c.shape;
         }
-        EXPECT_EQ(stub::openFileHandles() + stub::openScHandles() + world().badHandleUses, 0) << c.shape;
     }
-    stub::reset();
+    nextRun();
     writeConfig("Svc", "target.exe");
     // A folder whose path holds a % would be expanded by the SCM at every start.
     world().modulePath = "C:\\%TEMP%\\svclaunch.exe";
@@ -313,11 +314,17 @@ TEST_F(RegistrationTest, InstallRefusesWhatAnyoneButAdministratorsCanChange)
     runVerb("install");
     EXPECT_TRUE(world().creates.empty());
     EXPECT_EQ(log(), "Was not Installed Successfully. The SCM would expand the % in C:\\%TEMP%\\svclaunch.exe\n");
-    // remove never judges: a registration may always be taken away.
+    // remove never judges: a registration may always be taken away, even
+    // from a folder that install would refuse.
+    world().modulePath = "C:\\svc\\svclaunch.exe";
+    world().fileSecurity = {{"c:\\svc", one(allow, 0, modify, users)}};
     world().securityQueries.clear();
+    writeFile(logFile, "");
     registerService("svc", SERVICE_STOPPED);
     runVerb("remove");
     EXPECT_TRUE(world().securityQueries.empty());
+    EXPECT_EQ(log(), "Removed Successfully\n");
+    EXPECT_TRUE(world().services.empty());
 }
 
 // --- remove ---

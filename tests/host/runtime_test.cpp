@@ -96,11 +96,11 @@ protected:
         SvclaunchTest::SetUp();
         writeConfig("Svc", "target.exe");
     }
-    void TearDown() override
+    void checkRun() override
     {
         EXPECT_EQ(stub::openEvents(), 0);
         EXPECT_EQ(world().badHandleUses, 0);
-        SvclaunchTest::TearDown();
+        SvclaunchTest::checkRun();
     }
 
     // Runs service mode; driver plays the SCM once the service thread runs.
@@ -157,10 +157,11 @@ TEST_F(RuntimeTest, StartThenStopLaunchesStartAndCloseAndLogsThreeLines)
     EXPECT_TRUE(world().securityQueries.empty());
 
     for (DWORD oldShell : {0u, 5u}) { // NT 4.0's own, Windows 2000's
-        stub::reset();
+        nextRun();
         world().shellVersion = oldShell;
         world().kernelLimitsDllSearch = false;
         runService(whenRunningSend({SERVICE_CONTROL_STOP}));
+        EXPECT_EQ(shown(), (std::vector<Shown>{startPending, running, stopPending, stopPending, stopped}));
         ASSERT_EQ(world().launches.size(), 2u);
         EXPECT_EQ(world().launches[0].mask, SEE_MASK_FLAG_NO_UI);
     }
@@ -186,7 +187,7 @@ TEST_F(RuntimeTest, StartParametersAreIgnored)
 TEST_F(RuntimeTest, TwoRunsAppendSixLinesInOrder)
 {
     runService(whenRunningSend({SERVICE_CONTROL_STOP}));
-    stub::reset();
+    nextRun();
     runService(whenRunningSend({SERVICE_CONTROL_STOP}));
     EXPECT_EQ(readLog(logFile), std::string(usualLog) + usualLog);
 }
@@ -231,7 +232,7 @@ TEST_F(RuntimeTest, RequestsAfterStoppedReportNothingAndSignalNothing)
 TEST_F(RuntimeTest, StopRacingTheStopSequenceNeverFollowsStopped)
 {
     for (int round = 0; round < 200; ++round) {
-        stub::reset();
+        nextRun();
         runService([] {
             ASSERT_TRUE(stub::waitForState(SERVICE_RUNNING));
             std::atomic<bool> go{false};

@@ -54,7 +54,7 @@ TEST_F(StartupTest, ConfigurationAndLogLieInTheDirectoryCutFromArgv0)
     ASSERT_EQ(system("mkdir sub"), 0);
     for (const DirectoryCase& c : cases) {
         SCOPED_TRACE(c.argv0);
-        stub::reset();
+        nextRun();
         std::string directory = c.directory;
         writeFile(directory + "\\service.cnf", "Svc\ntarget.exe\n");
         run({c.argv0});
@@ -126,7 +126,7 @@ TEST_F(StartupTest, UnusableConfigurationRunsNoModeAndWritesNothing)
     for (const auto& c : cases) {
         for (const char* verb : {"", "install", "remove"}) {
             SCOPED_TRACE(std::string(c.what) + " / verb '" + verb + "'");
-            stub::reset();
+            nextRun();
             writeFile(configFile, c.content);
             runVerb(verb);
             EXPECT_FALSE(anyModeRan());
@@ -150,7 +150,7 @@ TEST_F(StartupTest, ByteOrderMarkAtTheStartIsSkipped)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        stub::reset();
+        nextRun();
         writeFile(configFile, c.content);
         runVerb();
         EXPECT_EQ(world().dispatchedName, c.name);
@@ -175,7 +175,7 @@ TEST_F(StartupTest, OwnPathTheCodePageCannotSpellRunsNoMode)
     for (const auto& c : cases) {
         for (const char* verb : {"", "install", "remove"}) {
             SCOPED_TRACE(std::string(c.modulePath) + " / verb '" + verb + "'");
-            stub::reset();
+            nextRun();
             world().modulePath = c.modulePath;
             runVerb(verb);
             EXPECT_EQ(anyModeRan(), c.runs);
@@ -189,7 +189,7 @@ TEST_F(StartupTest, OwnPathTheCodePageCannotSpellRunsNoMode)
 TEST_F(StartupTest, MissingConfigurationRunsNoMode)
 {
     for (const char* verb : {"", "install", "remove"}) {
-        stub::reset();
+        nextRun();
         runVerb(verb);
         EXPECT_FALSE(anyModeRan()) << verb;
     }
@@ -211,7 +211,7 @@ TEST_F(StartupTest, Argv0MustFitItsBuffer)
     writeConfig("Svc", "target.exe");
     run({"box\\" + std::string(1019, 'x')}); // 1023 characters
     EXPECT_EQ(world().dispatchedName, "Svc");
-    stub::reset();
+    nextRun();
     run({"box\\" + std::string(1020, 'x')}); // 1024 characters
     EXPECT_FALSE(anyModeRan());
 }
@@ -220,7 +220,7 @@ TEST_F(StartupTest, Argv0AroundTheWindowsPathLimitIsTakenWhole)
 {
     writeConfig("Svc", "target.exe");
     for (size_t length : {259u, 260u, 261u}) {
-        stub::reset();
+        nextRun();
         std::string argv0 = "box\\" + std::string(length - 4, 'x');
         ASSERT_EQ(argv0.size(), length);
         run({argv0});
@@ -234,7 +234,7 @@ TEST_F(StartupTest, ConfigurationPathStopsAtTheWindowsPathLimit)
 {
     for (size_t length : {259u, 260u}) {
         SCOPED_TRACE(length);
-        stub::reset();
+        nextRun();
         std::string directory = longDirectory(length - 12); // + "\service.cnf"
         writeFile(directory + "\\service.cnf", "Svc\nt.exe\n");
         run({directory + "\\x.exe"});
@@ -292,7 +292,7 @@ TEST_F(StartupTest, VerbSelectsTheModeWithoutRegardToCase)
     for (const auto& c : cases) {
         std::string label = c.extra.empty() ? "(none)" : c.extra[0];
         SCOPED_TRACE(label);
-        stub::reset();
+        nextRun();
         std::vector<std::string> arguments{exePath};
         arguments.insert(arguments.end(), c.extra.begin(), c.extra.end());
         std::vector<char*> argv;

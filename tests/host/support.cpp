@@ -22,13 +22,24 @@ void SvclaunchTest::SetUp()
     stub::reset();
 }
 
-void SvclaunchTest::TearDown()
+void SvclaunchTest::checkRun()
 {
     stub::joinServiceThread();
     EXPECT_EQ(stub::openFileHandles(), 0);
     EXPECT_EQ(stub::world().reportsAfterStopped, 0) << "SetServiceStatus was called after STOPPED";
     EXPECT_FALSE(stub::world().stoppedNeverReported) << "the service never reported STOPPED";
     EXPECT_EQ(stub::world().promptsShown, 0) << "a launch showed a window on the service's desktop";
+}
+
+void SvclaunchTest::nextRun()
+{
+    checkRun();
+    stub::reset();
+}
+
+void SvclaunchTest::TearDown()
+{
+    checkRun();
     stub::reset();
     ASSERT_EQ(chdir(previousDirectory.c_str()), 0);
     std::string command = "rm -rf '" + scratch + "'";

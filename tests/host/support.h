@@ -24,6 +24,13 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
+    // Checks what the last run left behind, as the end of every test does;
+    // a fixture adds its own checks.
+    virtual void checkRun();
+    // Checks the last run, then resets the stand-in for another run within
+    // the same test, so that no run's faults are wiped unseen.
+    void nextRun();
+
     // Runs the entry point with these arguments (argv[0] first) and checks
     // that it returned 0.
     void run(std::initializer_list<std::string> arguments);
