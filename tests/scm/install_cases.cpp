@@ -151,7 +151,7 @@ SCM_CASE(LookAlikeFolderIsNeverUsedAndAnExactlySpeltOneIs)
 }
 
 // A LocalSystem service must run nothing that anyone but administrators may
-// change: not its folder, not svclaunch.exe, not the target. Such an install
+// change: not its folder, svclaunch.exe, service.cnf or the target. Such an install
 // registers nothing and names who and the path; the same folder, locked down
 // again, installs. Nor what lies behind a link, a target of another account
 // or a shortcut. Wine shows another Unix user's files as Anonymous Logon's
@@ -165,7 +165,7 @@ SCM_CASE(InstallRefusesWhatOthersCanChange)
     REQUIRE(placeTarget(f));
     writeConfig(f, f.name + "\ntarget.exe\n");
     std::string expected;
-    for (const std::string& path : {f.path, f.exe, f.path + "\\target.exe"}) {
+    for (const std::string& path : {f.path, f.exe, f.path + "\\service.cnf", f.path + "\\target.exe"}) {
         REQUIRE(CHECK(setOwnDacl(path, FILE_GENERIC_READ | FILE_GENERIC_WRITE | FILE_GENERIC_EXECUTE | DELETE)));
         runSvclaunch(f, "install");
         REQUIRE(CHECK(setOwnDacl(path, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE)));

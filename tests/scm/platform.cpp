@@ -199,10 +199,14 @@ RunResult runProgram(const std::string& commandLine)
             result.finished = true;
             GetExitCodeProcess(process.hProcess, &result.exitCode);
         } else {
+            printf("%s did not end within %lu ms and was ended\n", commandLine.c_str(),
+                   static_cast<unsigned long>(waitBoundMs));
             TerminateProcess(process.hProcess, 1);
         }
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
+    } else {
+        printf("cannot start %s: Windows error %lu\n", commandLine.c_str(), static_cast<unsigned long>(GetLastError()));
     }
     CloseHandle(input);
     CloseHandle(output);
