@@ -604,6 +604,23 @@ extern "C" FILE* __wrap_fopen(const char* path, const char* mode)
     return __real_fopen(path, mode);
 }
 
+namespace {
+
+// The open file behind a handle, or null for a handle that is not one,
+// counted as a bad use. Called with stateMutex held.
+OpenFile* openFileOf(HANDLE file)
+{
+    auto found = openFiles.find(file);
+    if (found == openFiles.end()) {
+        ++theWorld.badHandleUses;
+        lastError = ERROR_INVALID_HANDLE;
+        return nullptr;
+    }
+    return &found->second;
+}
+
+} // namespace
+
 BOOL WriteFile(HANDLE file, const void* buffer, DWORD size, LPDWORD written, void*)
 {
     int fd;
@@ -612,13 +629,11 @@ BOOL WriteFile(HANDLE file, const void* buffer, DWORD size, LPDWORD written, voi
     }
     {
         std::lock_guard<std::mutex> guard(stateMutex);
-        auto found = openFiles.find(file);
-        if (found == openFiles.end()) {
-            ++theWorld.badHandleUses;
-            lastError = ERROR_INVALID_HANDLE;
+        OpenFile* open = openFileOf(file);
+        if (open == nullptr) {
             return FALSE;
         }
-        fd = found->second.fd;
+        fd = open->fd;
         std::string text(static_cast<const char*>(buffer), size);
         timelineList.push_back("log " + text.substr(0, text.find_last_not_of("\r\n") + 1));
         reportArrived.notify_all();
@@ -632,7 +647,7 @@ namespace {
 
 // Whether a handle other than file holds an exclusive lock on the same file
 // that overlaps length bytes from start: Windows then refuses file's reads
-// and writes there with ERROR_LOCK_VIOLATION. Called with stateMutex held.
+// (and writes) there with ERROR_LOCK_VIOLATION. Called with stateMutex held.
 bool lockedByAnother(HANDLE file, uint64_t start, uint64_t length)
 {
     const OpenFile& mine = openFiles[file];
@@ -653,18 +668,16 @@ bool lockedByAnother(HANDLE file, uint64_t start, uint64_t length)
 BOOL ReadFile(HANDLE file, void* buffer, DWORD size, LPDWORD bytesRead, void*)
 {
     std::lock_guard<std::mutex> guard(stateMutex);
-    auto found = openFiles.find(file);
-    if (found == openFiles.end()) {
-        ++theWorld.badHandleUses;
-        lastError = ERROR_INVALID_HANDLE;
+    OpenFile* open = openFileOf(file);
+    if (open == nullptr) {
         return FALSE;
     }
-    off_t at = lseek(found->second.fd, 0, SEEK_CUR);
+    off_t at = lseek(open->fd, 0, SEEK_CUR);
     if (lockedByAnother(file, static_cast<uint64_t>(at), size)) {
         lastError = ERROR_LOCK_VIOLATION;
         return FALSE;
     }
-    ssize_t count = ::read(found->second.fd, buffer, size);
+    ssize_t count = ::read(open->fd, buffer, size);
     *bytesRead = count > 0 ? static_cast<DWORD>(count) : 0;
     return count >= 0;
 }
