@@ -4,11 +4,12 @@
 
 typedef BOOL(WINAPI* SetDefaultDllDirectoriesFunction)(DWORD);
 
-// Keeps the DLLs that shell32 and whatever it opens load from the folders
-// that PATH names, which the SCM gives every service from the machine's
-// environment: a folder there that others can write would hand them
-// LocalSystem. Where kernel32 cannot (before Windows 8, or Windows 7 without
-// its update; NT 4.0), the search stays as it was.
+// Keeps shell32, and whatever it loads in turn, from searching the folders
+// that PATH names for DLLs: the SCM gives every service the machine's PATH,
+// and a folder there that others can write would hand them LocalSystem. What
+// is searched is then svclaunch.exe's own folder (judged at install) and the
+// system folder. Where kernel32 cannot (before Windows 8, or Windows 7
+// without its update; NT 4.0), the search stays as it was.
 static void keepDllSearchOffPath()
 {
     HMODULE kernel = GetModuleHandleA("kernel32.dll");
