@@ -161,12 +161,13 @@ SCM_CASE(LookAlikeFolderIsNeverUsedAndAnExactlySpeltOneIs)
 // would expand it at every start.
 SCM_CASE(InstallRefusesWhatOthersCanChange)
 {
+    const DWORD modify = FILE_GENERIC_READ | FILE_GENERIC_WRITE | FILE_GENERIC_EXECUTE | DELETE;
     Folder f = layOut(__func__);
     REQUIRE(placeTarget(f));
     writeConfig(f, f.name + "\ntarget.exe\n");
     std::string expected;
     for (const std::string& path : {f.path, f.exe, f.path + "\\service.cnf", f.path + "\\target.exe"}) {
-        REQUIRE(CHECK(setOwnDacl(path, FILE_GENERIC_READ | FILE_GENERIC_WRITE | FILE_GENERIC_EXECUTE | DELETE)));
+        REQUIRE(CHECK(setOwnDacl(path, modify)));
         runSvclaunch(f, "install");
         REQUIRE(CHECK(setOwnDacl(path, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE)));
         expected += "Was not Installed Successfully. Everyone can change " + path + "\r\n";
@@ -179,7 +180,6 @@ SCM_CASE(InstallRefusesWhatOthersCanChange)
     for (char c : f.path) {
         toRoot += c == '\\' ? "..\\" : "";
     }
-    const DWORD modify = FILE_GENERIC_READ | FILE_GENERIC_WRITE | FILE_GENERIC_EXECUTE | DELETE;
     std::string account = "S-1-5-21-1-2-3-1001"; // resolves to no account
     bool wine = underWine();
     if (!wine) {
