@@ -7,11 +7,11 @@
 // owner, and any other account or group that an entry allows a change, is
 // named, since the accounts a machine may hold cannot all be listed.
 #include "accounts.h"
+#include "opener.h"
 #include "permissions.h"
 #include "svclaunch.h"
 #include "text.h"
 
-#include <shellapi.h>
 #include <string.h>
 
 // Rights that change a file that is run or read: its data, its existence,
@@ -120,8 +120,9 @@ static bool refusesPath(const char* path, Place place, bool atRoot, char* reason
 // Judges the file at fullPath, the folder that holds it and every folder
 // above it up to its volume's root, each for what matters at its place. A
 // share is its file server's to change, and a removable disk can be swapped
-// for another: only a local fixed disk is judged at all.
-static bool refusesChain(const char* fullPath, char* reason, size_t size)
+// for another: only a local fixed disk is judged at all. fileMissing, where
+// given, tells whether the file itself is not there.
+static bool refusesChain(const char* fullPath, char* reason, size_t size, bool* fileMissing = NULL)
 {
     const size_t root = 3; // "C:\"
     char path[configValueSize];
@@ -139,6 +140,9 @@ static bool refusesChain(const char* fullPath, char* reason, size_t size)
         bool missing = false;
         if (refusesPath(path, place, length <= root, reason, size, &missing)) {
             return true;
+        }
+        if (place == theFile && fileMissing != NULL) {
+            *fileMissing = missing;
         }
         if (length <= root) {
             return false;
@@ -165,7 +169,8 @@ static bool refusesFileBeside(const char* folder, const char* name, char* reason
 // How the shell starts a target: a program or a script runs itself; a
 // shortcut runs whatever it points to, which no chain judged here would
 // include; anything else is a document, opened by the program associated
-// with its kind.
+// with its kind. A name without an extension is one too: the shell may
+// complete it with whichever extension is there at the start.
 enum TargetKind { program, shortcut, document };
 
 static TargetKind kindOfTarget(const char* path)
@@ -186,32 +191,19 @@ static TargetKind kindOfTarget(const char* path)
     return document;
 }
 
-typedef HINSTANCE(WINAPI* FindExecutableAFunction)(LPCSTR, LPCSTR, LPSTR);
-
 const char whichOpener[] = "Cannot tell which program opens ";
 
 // Judges the program that opens a document, which runs as LocalSystem as
-// the target would. A document that is not there yet has none to judge:
-// like a missing target, it is judged through its folder.
-static bool refusesOpener(const char* document, char* reason, size_t size)
+// the target would. A document that is not there has no program to judge:
+// one put there later would be opened by whatever its kind names then.
+static bool refusesOpener(const char* document, bool documentMissing, char* reason, size_t size)
 {
-    HMODULE shell = loadShell32();
-    FARPROC address = shell != NULL ? GetProcAddress(shell, "FindExecutableA") : NULL;
-    if (address == NULL) {
-        return refuseForError(whichOpener, document, GetLastError(), reason, size);
+    char opener[configValueSize];
+    DWORD error = documentMissing ? ERROR_FILE_NOT_FOUND : findDocumentOpener(document, opener, sizeof opener);
+    if (error != NO_ERROR) {
+        return refuseForError(whichOpener, document, error, reason, size);
     }
-    // Through the generic function pointer type, which may be cast to any other.
-    FindExecutableAFunction findExecutable =
-        reinterpret_cast<FindExecutableAFunction>(reinterpret_cast<void (*)()>(address));
-    char opener[MAX_PATH] = "";
-    INT_PTR found = reinterpret_cast<INT_PTR>(findExecutable(document, NULL, opener));
-    if (found == SE_ERR_FNF || found == SE_ERR_PNF) {
-        return false;
-    }
-    if (found <= 32) {
-        return refuseForError(whichOpener, document, static_cast<DWORD>(found), reason, size);
-    }
-    return refusesChain(opener, reason, size);
+    return opener[0] != '\0' && refusesChain(opener, reason, size);
 }
 
 bool findUntrustedChanger(const char* modulePath, char* reason, size_t size)
@@ -241,7 +233,9 @@ bool findUntrustedChanger(const char* modulePath, char* reason, size_t size)
         return refuse(reason, size, "The target is a shortcut: ", targetPath);
     }
     readInstallingAccount();
+    bool targetMissing = false;
     return refusesChain(modulePath, reason, size) || refusesFileBeside(folder, "\\service.cnf", reason, size) ||
-           refusesFileBeside(folder, "\\service.log", reason, size) || refusesChain(targetPath, reason, size) ||
-           (kind == document && refusesOpener(targetPath, reason, size));
+           refusesFileBeside(folder, "\\service.log", reason, size) ||
+           refusesChain(targetPath, reason, size, &targetMissing) ||
+           (kind == document && refusesOpener(targetPath, targetMissing, reason, size));
 }

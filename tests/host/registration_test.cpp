@@ -14,13 +14,12 @@ protected:
         writeConfig("Svc", "target.exe");
     }
     // Every path releases what it opened, and only that; the verbs load no
-    // library but shell32 by its full path (for a document target).
+    // library.
     void checkRun() override
     {
-        for (const std::string& library : world().loadedLibraries) {
-            EXPECT_EQ(library, "C:\\WINNT\\system32\\shell32.dll");
-        }
+        EXPECT_TRUE(world().loadedLibraries.empty());
         EXPECT_EQ(stub::openScHandles(), 0);
+        EXPECT_EQ(stub::openRegistryKeys(), 0);
         EXPECT_EQ(world().badHandleUses, 0);
         SvclaunchTest::checkRun();
     }
@@ -147,6 +146,40 @@ TEST_F(RegistrationTest, InstallRefusesWhatAnyoneButAdministratorsCanChange)
     };
     auto missing = [](const char* path) { return [path] { world().missingPaths.insert(path); }; };
     auto target = [](const std::string& line2) { return [line2] { writeConfig("Svc", line2); }; };
+    // Registry values; classes as the service's shell reads them: SYSTEM's,
+    // NT 4.0's .DEFAULT, the machine's. The target notes.txt is a document,
+    // of the machine's class txtfile, which has no open command.
+    auto set = [](const std::string& key, const std::string& value, DWORD type = REG_SZ) {
+        world().registry[key] = {type, value};
+    };
+    const std::string system = "HKEY_USERS\\S-1-5-18\\Software\\Classes\\";
+    const std::string fallback = "HKEY_USERS\\.DEFAULT\\Software\\Classes\\";
+    const std::string machine = "HKEY_LOCAL_MACHINE\\Software\\Classes\\";
+    const std::string command = "\\shell\\open\\command\\";
+    const std::string choiceKey =
+        "HKEY_USERS\\S-1-5-18\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.txt\\UserChoice";
+    const std::string choice = choiceKey + "\\ProgId";
+    auto document = [=](std::function<void()> registry) {
+        return [=] {
+            writeConfig("Svc", "notes.txt");
+            set(machine + ".txt\\", "txtfile");
+            registry();
+        };
+    };
+    auto denied = [=](const std::string& key) {
+        return document([=] { world().deniedKeys.insert(key.substr(0, key.find_last_not_of('\\') + 1)); });
+    };
+    // .txt opened through a class of these classes with this command.
+    auto opener = [=](const std::string& classes, const std::string& program, DWORD type = REG_SZ) {
+        return document([=] {
+            set(classes + ".txt\\", "docfile");
+            set(classes + "docfile" + command, program, type);
+        });
+    };
+    const std::string whichOpens = "Cannot tell which program opens C:\\work\\box\\";
+    const std::string notesError = whichOpens + "notes.txt, Error Code ";
+    const char* const notes = "c:\\work\\box\\notes.txt";
+    const std::string many(1005, 'c'); // as an open command, within the 1023 characters read
     // Full paths of 259 and 260 characters: C:\work\box\ and the name.
     const std::string longest = std::string(243, 't') + ".exe";
     const std::string tooLong = "The target's path is too long: box\\t" + longest;
@@ -264,12 +297,38 @@ TEST_F(RegistrationTest, InstallRefusesWhatAnyoneButAdministratorsCanChange)
         {"a target path of 259 characters", "", {}, "", target(longest)},
         {"a target path of 260 characters", "", {}, tooLong, target("t" + longest)},
         {"a shortcut", "", {}, "The target is a shortcut: C:\\work\\box\\target.lnk", target("target.lnk")},
-        {"a document opened from a folder Users can change", "c:\\tools", one(allow, 0, FILE_ADD_FILE, users),
-         "Users can change C:\\tools",
-         [] {
-             writeConfig("Svc", "notes.txt");
-             world().associations[".txt"] = "C:\\tools\\editor.exe";
-         }},
+        {"a document opened by a program Users can change", "c:\\tools\\editor.exe",
+         one(allow, 0, FILE_WRITE_DATA, users), "Users can change C:\\tools\\editor.exe",
+         opener(machine, "C:\\tools\\editor.exe %1")},
+        {"SYSTEM's classes over the machine's, expanded", "c:\\winnt\\tools", one(allow, 0, FILE_ADD_FILE, users),
+         "Users can change C:\\WINNT\\tools",
+         opener(system, "\"%SystemRoot%\\tools\\editor.exe\" \"%1\"", REG_EXPAND_SZ)},
+        {"NT 4.0's .DEFAULT where SYSTEM has no classes: the document runs itself", "", {}, "", opener(fallback, "%L")},
+        {"SYSTEM's own choice", "c:\\tools", one(allow, 0, FILE_ADD_FILE, users), "Users can change C:\\tools",
+         document([=] {
+             set(choice, "chosen");
+             set(machine + "chosen" + command, "C:\\tools\\editor.exe");
+         })},
+        {"the installing account's classes name a program Users can change; SYSTEM's choice and class are no "
+         "text; the machine's command runs the document itself",
+         "c:\\tools", one(allow, 0, FILE_ADD_FILE, users), "", document([=] {
+             set(choice, "userfile", REG_BINARY);
+             set(system + ".txt\\", "");
+             set("HKEY_USERS\\S-1-5-21-7-8-9-1000_Classes\\.txt\\", "userfile");
+             set("HKEY_USERS\\S-1-5-21-7-8-9-1000_Classes\\userfile" + command, "C:\\tools\\editor.exe");
+             set(machine + "txtfile" + command, "%1 %*");
+         })},
+        {"a document that is not there", "", {}, notesError + "2", document([=] {
+             world().missingPaths.insert(notes);
+         })},
+        {"a name without an extension", "", {}, whichOpens + "backup, Error Code 1155", target("backup")},
+        {"a kind without an open command", "", {}, notesError + "1155", document([] {})},
+        {"an open command without a full path", "", {}, notesError + "161", opener(machine, "C:editor.exe %1")},
+        {"an open command too long to read", "", {}, notesError + "234", opener(machine, std::string(1024, 'c'))},
+        {"expanded, too long", "", {}, notesError + "234", opener(machine, "%ProgramFiles%\\" + many, REG_EXPAND_SZ)},
+        {"SYSTEM's classes cannot be read", "", {}, notesError + "5", denied(system)},
+        {"SYSTEM's choice cannot be read", "", {}, notesError + "5", denied(choiceKey)},
+        {"NT 4.0's .DEFAULT kind cannot be read", "", {}, notesError + "5", denied(fallback + ".txt")},
         {"on a removable disk",
          "",
          {},

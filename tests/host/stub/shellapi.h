@@ -6,12 +6,6 @@
 
 const ULONG SEE_MASK_FLAG_NO_UI = 0x400;
 const ULONG SEE_MASK_NOZONECHECKS = 0x800000;
-const INT_PTR SE_ERR_FNF = 2;
-const INT_PTR SE_ERR_PNF = 3;
-const INT_PTR SE_ERR_NOASSOC = 31;
-
-struct HKEY__;
-typedef HKEY__* HKEY;
 
 typedef struct _SHELLEXECUTEINFOA {
     DWORD cbSize;

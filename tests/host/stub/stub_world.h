@@ -44,6 +44,12 @@ struct FileSecurity {
 // full control, Users read and execute, as a folder under Program Files.
 FileSecurity adminsOnly();
 
+// A registry value: REG_SZ or another type, and its bytes.
+struct RegistryValue {
+    DWORD type;
+    std::string data;
+};
+
 struct CreateCall {
     std::string name;
     std::string displayName;
@@ -121,9 +127,8 @@ struct World {
     // path not listed has adminsOnly(). Paths that do not exist (and so
     // neither does anything below them), the reparse points among those
     // that do with their tags, each volume's type (a root not listed is a
-    // fixed disk), the folder that relative paths start from, the account
-    // that runs the process, and the program associated with each kind of
-    // document (".txt").
+    // fixed disk), the folder that relative paths start from, and the
+    // account that runs the process.
     std::map<std::string, FileSecurity> fileSecurity;
     std::set<std::string> missingPaths; // lower case
     std::map<std::string, DWORD> reparseTags;
@@ -131,7 +136,12 @@ struct World {
     std::vector<std::string> securityQueries;
     std::string currentDirectory = "C:\\work";
     std::string tokenUser = "S-1-5-21-7-8-9-1000";
-    std::map<std::string, std::string> associations;
+    // The registry: each value under its key's full path, a backslash and
+    // its name, empty for the key's default value
+    // ("HKEY_LOCAL_MACHINE\\Software\\Classes\\.txt\\"). A key is there while a
+    // value lies in it or below it.
+    std::map<std::string, RegistryValue> registry;
+    std::set<std::string> deniedKeys; // these keys and those below them cannot be opened
 
     // Records.
     std::string dispatchedName;
@@ -155,8 +165,9 @@ World& world();
 // Clears every record and setting, releasing what the last run left open.
 void reset();
 
-// SC, event and file handles that are still open.
+// SC, event, file and registry handles that are still open.
 int openScHandles();
+int openRegistryKeys();
 int openEvents();
 int openFileHandles();
 

@@ -28,6 +28,7 @@ typedef DWORD* LPDWORD;
 typedef uint8_t BYTE;
 typedef uint16_t WORD;
 typedef unsigned long ULONG;
+typedef long LONG;
 typedef long HRESULT;
 typedef void* PSID;
 typedef void* PSECURITY_DESCRIPTOR;
@@ -57,6 +58,7 @@ const DWORD WAIT_TIMEOUT = 0x102;
 const DWORD WAIT_FAILED = 0xFFFFFFFF;
 
 const DWORD NO_ERROR = 0;
+const LONG ERROR_SUCCESS = 0;
 const DWORD ERROR_INVALID_FUNCTION = 1;
 const DWORD ERROR_FILE_NOT_FOUND = 2;
 const DWORD ERROR_PATH_NOT_FOUND = 3;
@@ -72,6 +74,9 @@ const DWORD ERROR_NOT_LOCKED = 158;
 const DWORD ERROR_FILENAME_EXCED_RANGE = 206;
 const DWORD ERROR_BROKEN_PIPE = 109;
 const DWORD ERROR_NOT_SUPPORTED = 50;
+const DWORD ERROR_BAD_PATHNAME = 161;
+const DWORD ERROR_MORE_DATA = 234;
+const DWORD ERROR_NO_ASSOCIATION = 1155;
 const DWORD ERROR_INVALID_ACL = 1336;
 const DWORD ERROR_INVALID_SECURITY_DESCR = 1338;
 const DWORD ERROR_SERVICE_DOES_NOT_EXIST = 1060;
@@ -215,6 +220,20 @@ typedef struct _OVERLAPPED {
 
 #define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)))
 
+struct HKEY__ {
+    int unused;
+};
+typedef HKEY__* HKEY;
+extern HKEY__ predefinedKeys[2];
+#define HKEY_LOCAL_MACHINE (&predefinedKeys[0])
+#define HKEY_USERS (&predefinedKeys[1])
+const DWORD KEY_QUERY_VALUE = 0x1;
+const DWORD KEY_READ = 0x20019;
+const DWORD REG_NONE = 0;
+const DWORD REG_SZ = 1;
+const DWORD REG_EXPAND_SZ = 2;
+const DWORD REG_BINARY = 3;
+
 typedef struct _SERVICE_STATUS {
     DWORD dwServiceType;
     DWORD dwCurrentState;
@@ -262,6 +281,11 @@ HANDLE GetCurrentProcess();
 BOOL OpenProcessToken(HANDLE process, DWORD access, PHANDLE token);
 BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVOID information, DWORD size,
                          LPDWORD sizeNeeded);
+
+LONG RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, DWORD access, HKEY* key);
+LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, BYTE* data, LPDWORD size);
+LONG RegCloseKey(HKEY key);
+DWORD ExpandEnvironmentStringsA(LPCSTR source, LPSTR destination, DWORD size);
 
 HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES attributes,
                    DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);

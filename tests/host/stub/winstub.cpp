@@ -59,6 +59,8 @@ bool serviceMainReturned;
 std::set<ScObject*> liveScHandles;
 std::vector<std::unique_ptr<EventObject>> allEvents; // kept until reset, so a late use is seen
 std::map<HANDLE, OpenFile> openFiles;
+std::map<HKEY, std::string> openKeys; // each key's full path, lower case
+intptr_t nextKey = 0x4E00;
 // The one search and the one token a caller may hold at a time.
 HANDLE const searchHandle = reinterpret_cast<HANDLE>(0x5EA4);
 HANDLE const tokenHandle = reinterpret_cast<HANDLE>(0x40CE);
@@ -143,6 +145,7 @@ void reset()
     }
     liveScHandles.clear();
     allEvents.clear();
+    openKeys.clear();
     reportList.clear();
     timelineList.clear();
     stoppedReported = false;
@@ -171,6 +174,12 @@ int openScHandles()
 {
     std::lock_guard<std::mutex> guard(stateMutex);
     return static_cast<int>(liveScHandles.size());
+}
+
+int openRegistryKeys()
+{
+    std::lock_guard<std::mutex> guard(stateMutex);
+    return static_cast<int>(openKeys.size());
 }
 
 int openFileHandles()
@@ -414,20 +423,6 @@ BOOL WINAPI setDefaultDllDirectories(DWORD flags)
     return TRUE;
 }
 
-// shell32's FindExecutableA: the program associated with the document's
-// extension. Like Windows', it needs the document to be there.
-HINSTANCE WINAPI findExecutable(LPCSTR file, LPCSTR, LPSTR result)
-{
-    std::string name = file;
-    size_t dot = name.rfind('.');
-    auto found = theWorld.associations.find(lowerCase(name.substr(dot == std::string::npos ? name.size() : dot)));
-    INT_PTR code = missingError(name) != 0 ? missingError(name) : found == theWorld.associations.end() ? 31 : 42;
-    if (code == 42) {
-        memcpy(result, found->second.c_str(), found->second.size() + 1);
-    }
-    return reinterpret_cast<HINSTANCE>(code);
-}
-
 // shell32's DllGetVersion, reporting the world's shell version. It needs
 // its size field set, as Windows' does.
 HRESULT WINAPI shellDllGetVersion(DLLVERSIONINFO* version)
@@ -450,9 +445,6 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR procName)
     if (module == reinterpret_cast<HMODULE>(0x5E11) && strcmp(procName, "DllGetVersion") == 0 &&
         theWorld.shellVersion != 0) {
         return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&shellDllGetVersion));
-    }
-    if (module == reinterpret_cast<HMODULE>(0x5E11) && strcmp(procName, "FindExecutableA") == 0) {
-        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&findExecutable));
     }
     if (module == reinterpret_cast<HMODULE>(0x6E31) && strcmp(procName, "SetDefaultDllDirectories") == 0 &&
         theWorld.kernelLimitsDllSearch) {
@@ -1274,4 +1266,86 @@ BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVOID info
     user->User.Sid = user + 1;
     user->User.Attributes = 0;
     return TRUE;
+}
+
+HKEY__ predefinedKeys[2];
+
+// Only reads, in the caller's own view, under the two roots the product reads.
+LONG RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, DWORD access, HKEY* key)
+{
+    const char* rootName = root == HKEY_LOCAL_MACHINE ? "hkey_local_machine\\"
+                           : root == HKEY_USERS       ? "hkey_users\\"
+                                                      : "";
+    if (*rootName == '\0' || options != 0 || (access & ~KEY_READ) != 0) {
+        return ERROR_ACCESS_DENIED;
+    }
+    std::string path = rootName + lowerCase(subKey);
+    for (const std::string& denied : theWorld.deniedKeys) {
+        if ((path + "\\").rfind(lowerCase(denied) + "\\", 0) == 0) {
+            return ERROR_ACCESS_DENIED;
+        }
+    }
+    bool there = std::any_of(theWorld.registry.begin(), theWorld.registry.end(),
+                             [&path](const auto& value) { return lowerCase(value.first).rfind(path + "\\", 0) == 0; });
+    if (!there) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    std::lock_guard<std::mutex> guard(stateMutex);
+    *key = reinterpret_cast<HKEY>(nextKey++);
+    openKeys[*key] = path;
+    return ERROR_SUCCESS;
+}
+
+// As on Windows, a string comes without a terminator unless one was stored.
+LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD, LPDWORD type, BYTE* data, LPDWORD size)
+{
+    std::lock_guard<std::mutex> guard(stateMutex);
+    auto open = openKeys.find(key);
+    if (open == openKeys.end()) {
+        ++theWorld.badHandleUses;
+        return ERROR_INVALID_HANDLE;
+    }
+    std::string path = open->second + "\\" + lowerCase(name != nullptr ? name : "");
+    auto found = std::find_if(theWorld.registry.begin(), theWorld.registry.end(),
+                              [&path](const auto& value) { return lowerCase(value.first) == path; });
+    if (found == theWorld.registry.end()) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    const std::string& bytes = found->second.data;
+    *type = found->second.type;
+    bool fits = *size >= bytes.size();
+    *size = static_cast<DWORD>(bytes.size());
+    if (!fits) {
+        return ERROR_MORE_DATA;
+    }
+    memcpy(data, bytes.data(), bytes.size());
+    return ERROR_SUCCESS;
+}
+
+LONG RegCloseKey(HKEY key)
+{
+    std::lock_guard<std::mutex> guard(stateMutex);
+    if (openKeys.erase(key) == 0) {
+        ++theWorld.badHandleUses;
+        return ERROR_INVALID_HANDLE;
+    }
+    return ERROR_SUCCESS;
+}
+
+// %SystemRoot% and %ProgramFiles% only. The ANSI call needs a byte beyond
+// the text and its terminator.
+DWORD ExpandEnvironmentStringsA(LPCSTR source, LPSTR destination, DWORD size)
+{
+    std::string expanded = source;
+    for (auto variable : {std::make_pair("%systemroot%", "C:\\WINNT"), {"%programfiles%", "C:\\Program Files"}}) {
+        size_t at = lowerCase(expanded).find(variable.first);
+        if (at != std::string::npos) {
+            expanded.replace(at, strlen(variable.first), variable.second);
+        }
+    }
+    if (size < expanded.size() + 2) {
+        return static_cast<DWORD>(expanded.size() + 2);
+    }
+    memcpy(destination, expanded.c_str(), expanded.size() + 1);
+    return static_cast<DWORD>(expanded.size() + 1);
 }
