@@ -157,8 +157,9 @@ SCM_CASE(LookAlikeFolderIsNeverUsedAndAnExactlySpeltOneIs)
 // or a shortcut. Wine shows another Unix user's files as Anonymous Logon's
 // and cannot make a junction, so there the prefix's set-up has made a folder
 // of another user and a symbolic link (C:\svclaunch-others), reached from the
-// case's folder. A folder whose path holds a % is never registered: the SCM
-// would expand it at every start.
+// case's folder. Nor a document whose kind the machine's classes open with
+// a program that others can change. A folder whose path holds a % is never
+// registered: the SCM would expand it at every start.
 SCM_CASE(InstallRefusesWhatOthersCanChange)
 {
     const DWORD modify = FILE_GENERIC_READ | FILE_GENERIC_WRITE | FILE_GENERIC_EXECUTE | DELETE;
@@ -191,17 +192,29 @@ SCM_CASE(InstallRefusesWhatOthersCanChange)
     if (wine && !foreignFolder) {
         printf("no folder of another Unix user here (the set-up was not root): that step not run\n");
     }
+    bool linkThere = !wine || fileExists(others + "\\link");
+    if (!linkThere) {
+        printf("no symbolic link here (a prefix that the suite's set-up did not make): that step not run\n");
+    }
+    // A document is opened by the program that the machine's association
+    // names, here one in a folder that Everyone may change.
+    std::string opener = f.path + "\\opener";
+    atCaseEnd(removeTestAssociation);
+    REQUIRE(CHECK(makeDirectories(opener) && placeTarget(f, "opener\\open.exe") &&
+                  writeFile(f.path + "\\job" + testDocumentKind, "") && setOwnDacl(opener, modify) &&
+                  associateTestDocument("\"" + opener + "\\open.exe\" \"%1\"")));
     const struct {
         bool runs;
         std::string line2;
         std::string refusal;
     } steps[] = {
-        {true, wine ? toRoot + "svclaunch-others\\link\\target.exe" : "link\\target.exe",
+        {linkThere, wine ? toRoot + "svclaunch-others\\link\\target.exe" : "link\\target.exe",
          (wine ? others : f.path) + "\\link is a link"},
         {!wine || foreignFolder, wine ? toRoot + "svclaunch-others\\foreign\\target.exe" : "target.exe",
          wine ? "Anonymous Logon can change " + others + "\\foreign"
               : account + " can change " + f.path + "\\target.exe"},
         {true, "target.lnk", "The target is a shortcut: " + f.path + "\\target.lnk"},
+        {true, std::string("job") + testDocumentKind, "Everyone can change " + opener},
     };
     for (const auto& step : steps) {
         if (step.runs) {
@@ -209,6 +222,7 @@ SCM_CASE(InstallRefusesWhatOthersCanChange)
             runSvclaunch(f, "install");
             expected += "Was not Installed Successfully. " + step.refusal + "\r\n";
             CHECK_EQ(logOf(f), expected);
+            CHECK_EQ(openServiceError(f.name), static_cast<unsigned long>(ERROR_SERVICE_DOES_NOT_EXIST));
         }
     }
     if (!wine) {

@@ -411,3 +411,41 @@ DWORD registryDword(const std::string& service, const char* value)
     RegCloseKey(key);
     return error == ERROR_SUCCESS && type == REG_DWORD ? data : 0xFFFFFFFF;
 }
+
+const char testDocumentKind[] = ".svclaunche2e";
+const char testDocumentClass[] = "SvclaunchE2E.Document";
+
+namespace {
+
+// Sets the default value of a key under HKLM\Software\Classes, making it.
+bool setClassValue(const std::string& key, const std::string& value)
+{
+    HKEY handle;
+    std::string path = "Software\\Classes\\" + key;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, NULL, 0, KEY_SET_VALUE, NULL, &handle, NULL) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    LONG error =
+        RegSetValueExA(handle, NULL, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()), value.size() + 1);
+    RegCloseKey(handle);
+    return error == ERROR_SUCCESS;
+}
+
+} // namespace
+
+bool associateTestDocument(const std::string& command)
+{
+    return setClassValue(testDocumentKind, testDocumentClass) &&
+           setClassValue(std::string(testDocumentClass) + "\\shell\\open\\command", command);
+}
+
+void removeTestAssociation()
+{
+    std::string classKey = std::string("Software\\Classes\\") + testDocumentClass;
+    for (const std::string& key :
+         {classKey + "\\shell\\open\\command", classKey + "\\shell\\open", classKey + "\\shell", classKey,
+          std::string("Software\\Classes\\") + testDocumentKind}) {
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, key.c_str());
+    }
+}
