@@ -12,18 +12,25 @@ class LogTest : public SvclaunchTest {};
 
 // While an entry is written, whoever reads the log from its start (type,
 // Get-Content, a monitoring agent) is not refused: the turn to append is a
-// lock far beyond the file's end.
+// lock on one byte far beyond the file's end, asked to fail at once, and
+// another writer that asks for it meanwhile is refused.
 TEST_F(LogTest, FirstEntryCreatesTheFileAndLaterOnesAppend)
 {
     writeConfig("Svc", "target.exe");
     std::vector<DWORD> readErrors;
     world().onLogWrite = [&readErrors] {
+        EXPECT_EQ(world().lockStart, 0x7FFFFFFF00000000u);
+        EXPECT_EQ(world().lockLength, 1u);
+        EXPECT_EQ(world().lockFlags, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY);
         const DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
         HANDLE reader =
             CreateFileA(logFile, GENERIC_READ | FILE_APPEND_DATA, shareAll, nullptr, OPEN_ALWAYS, 0, nullptr);
         char first = 0;
         DWORD read = 0;
         readErrors.push_back(ReadFile(reader, &first, 1, &read, nullptr) ? 0 : GetLastError());
+        OVERLAPPED turn = {};
+        turn.OffsetHigh = 0x7FFFFFFF;
+        readErrors.push_back(LockFileEx(reader, world().lockFlags, 0, 1, 0, &turn) ? 0 : GetLastError());
         CloseHandle(reader);
     };
     DWORD start = stub::clockNow();
@@ -34,7 +41,7 @@ TEST_F(LogTest, FirstEntryCreatesTheFileAndLaterOnesAppend)
     // Each entry took the turn to append at once: no wait, no entry unlocked.
     EXPECT_EQ(world().locksGranted, 2);
     EXPECT_EQ(stub::clockNow() - start, 0u);
-    EXPECT_EQ(readErrors, (std::vector<DWORD>{0, 0}));
+    EXPECT_EQ(readErrors, (std::vector<DWORD>{0, ERROR_LOCK_VIOLATION, 0, ERROR_LOCK_VIOLATION}));
 }
 
 TEST_F(LogTest, ExistingContentIsKept)

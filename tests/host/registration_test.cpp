@@ -20,7 +20,6 @@ protected:
         EXPECT_TRUE(world().loadedLibraries.empty());
         EXPECT_EQ(stub::openScHandles(), 0);
         EXPECT_EQ(stub::openRegistryKeys(), 0);
-        EXPECT_EQ(world().badHandleUses, 0);
         SvclaunchTest::checkRun();
     }
     void registerService(const std::string& name, DWORD state)
@@ -28,6 +27,34 @@ protected:
         world().services[name] = {name, "\"C:\\svc\\svclaunch.exe\"", state};
     }
     std::string log() { return fileExists(logFile) ? readLog(logFile) : "(no log)"; }
+
+    // A shape install may meet: the descriptor of one path, what else the
+    // world holds, and the line install leaves (empty: it installs).
+    struct Shape {
+        std::string shape;
+        std::string path;
+        stub::FileSecurity security;
+        std::string line;
+        std::function<void()> arrange = nullptr;
+    };
+    void checkInstall(const Shape& c)
+    {
+        nextRun();
+        writeConfig("Svc", "target.exe");
+        world().fileSecurity = {{c.path, c.security}};
+        if (c.arrange) {
+            c.arrange();
+        }
+        writeFile(logFile, "");
+        runVerb("install");
+        if (c.line.empty()) {
+            EXPECT_EQ(world().creates.size(), 1u) << c.shape;
+            EXPECT_EQ(log(), "Installed Successfully\n") << c.shape;
+        } else {
+            EXPECT_TRUE(world().creates.empty()) << c.shape;
+            EXPECT_EQ(log(), "Was not Installed Successfully. " + c.line + "\n") << c.shape;
+        }
+    }
 };
 
 // --- install ---
@@ -51,6 +78,12 @@ TEST_F(RegistrationTest, InstallRegistersAnAutoStartOwnProcessServiceUnderTheQuo
                  call.hasPassword);
     EXPECT_EQ(log(), "Installed Successfully\n");
     EXPECT_EQ(world().closedHandles, (std::vector<std::string>{"service:Svc", "manager"}));
+    // Each file judged, then each folder up to the root.
+    EXPECT_EQ(world().securityQueries,
+              (std::vector<std::string>{"C:\\Program Files\\svc\\svclaunch.exe", "C:\\Program Files\\svc",
+                                        "C:\\Program Files", "C:\\", "C:\\Program Files\\svc\\service.cnf",
+                                        "C:\\Program Files\\svc\\service.log", "C:\\work\\box\\target.exe",
+                                        "C:\\work\\box", "C:\\work", "C:\\"}));
 }
 
 TEST_F(RegistrationTest, InstallOfAnExistingNameLogsAlreadyExists)
@@ -183,13 +216,7 @@ TEST_F(RegistrationTest, InstallRefusesWhatAnyoneButAdministratorsCanChange)
     // Full paths of 259 and 260 characters: C:\work\box\ and the name.
     const std::string longest = std::string(243, 't') + ".exe";
     const std::string tooLong = "The target's path is too long: box\\t" + longest;
-    const struct {
-        const char* shape;
-        const char* path;
-        stub::FileSecurity security;
-        std::string line; // empty: installed
-        std::function<void()> arrange = nullptr;
-    } cases[] = {
+    const Shape cases[] = {
         {"Authenticated Users' inherited Modify, as under C:\\",
          "c:\\svc",
          {admins, true, {{allow, inherited, modify, "S-1-5-11"}}},
@@ -214,6 +241,33 @@ TEST_F(RegistrationTest, InstallRefusesWhatAnyoneButAdministratorsCanChange)
          "c:\\work\\box\\target.exe",
          {admins, true, {{deny, 0, modify, "S-1-1-0"}, {allow, 0, modify, "S-1-5-32-545"}}},
          ""},
+        {"two earlier denials that add up",
+         "c:\\svc",
+         {admins,
+          true,
+          {{deny, 0, FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY, users},
+           {deny, 0, DELETE, users},
+           {allow, 0, modify, users}}},
+         ""},
+        {"an inherit-only denial takes nothing from the folder",
+         "c:\\svc",
+         {admins, true, {{deny, newFilesOnly, modify, users}, {allow, 0, modify, users}}},
+         "Users can change C:\\svc"},
+        {"inherited onto the file", "c:\\svc\\svclaunch.exe", one(allow, INHERITED_ACE, modify, users),
+         "Users can change C:\\svc\\svclaunch.exe"},
+        {"inherited onto its folder", "c:\\svc", one(allow, INHERITED_ACE, FILE_ADD_FILE, users),
+         "Users can change C:\\svc"},
+        {"inherited onto a folder further up", "c:\\work", one(allow, INHERITED_ACE, FILE_DELETE_CHILD, users),
+         "Users can change C:\\work"},
+        {"an entry that only new folders inherit", "c:\\svc",
+         one(allow, CONTAINER_INHERIT_ACE | INHERIT_ONLY_ACE, modify, users), ""},
+        {"an authority past 32 bits", "c:\\svc", one(allow, 0, modify, "S-1-4294967296-5"),
+         "S-1-0x000100000000-5 can change C:\\svc"},
+        {"a folder that cannot be searched",
+         "",
+         {},
+         "Cannot tell who can change C:\\work, Error Code 5",
+         [] { world().findErrors["c:\\work"] = ERROR_ACCESS_DENIED; }},
         {"a denial after the allowance",
          "c:\\svc",
          {admins, true, {{allow, 0, modify, "S-1-5-32-545"}, {deny, 0, modify, "S-1-5-32-545"}}},
@@ -261,7 +315,9 @@ TEST_F(RegistrationTest, InstallRefusesWhatAnyoneButAdministratorsCanChange)
          "Users can change C:\\svc\\service.log"},
         {"a conditional allowance", "c:\\svc", one(ACCESS_ALLOWED_CALLBACK_ACE_TYPE, 0, modify, users),
          "Users can change C:\\svc"},
-        {"a conditional object allowance", "c:\\svc", one(ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE, 0, modify, users),
+        {"a conditional object allowance with both GUIDs",
+         "c:\\svc",
+         {admins, true, {{ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE, 0, modify, users, 3}}},
          "Users can change C:\\svc"},
         {"a conditional denial is not credited",
          "c:\\svc",
@@ -348,22 +404,25 @@ TEST_F(RegistrationTest, InstallRefusesWhatAnyoneButAdministratorsCanChange)
          "\\\\server\\share\\svc\\svclaunch.exe is not on a local fixed disk",
          [] { world().modulePath = "\\\\server\\share\\svc\\svclaunch.exe"; }},
     };
-    for (const auto& c : cases) {
-        nextRun();
-        writeConfig("Svc", "target.exe");
-        world().fileSecurity = {{c.path, c.security}};
-        if (c.arrange) {
-            c.arrange();
+    for (const Shape& c : cases) {
+        checkInstall(c);
+    }
+    // Whatever stands for another place, at each place of the target's chain.
+    for (DWORD tag : {0xA0000003u, 0xA000000Cu, 0xA000001Du, 0u}) {
+        for (std::string place : {"C:\\work\\box\\target.exe", "C:\\work\\box", "C:\\work"}) {
+            checkInstall({"a link of tag " + std::to_string(tag), "", {}, place + " is a link", [=] {
+                              world().reparseTags["c" + place.substr(1)] = tag;
+                          }});
         }
-        writeFile(logFile, "");
-        runVerb("install");
-        if (c.line.empty()) {
-            EXPECT_EQ(world().creates.size(), 1u) << c.shape;
-            EXPECT_EQ(log(), "Installed Successfully\n") << c.shape;
-        } else {
-            EXPECT_TRUE(world().creates.empty()) << c.shape;
-            EXPECT_EQ(log(), "Was not Installed Successfully. " + c.line + "\n") << c.shape;
-        }
+    }
+    for (std::string name : {"T.LNK", "t.Url", "t.pIf"}) {
+        checkInstall({name, "", {}, "The target is a shortcut: C:\\work\\box\\" + name, target(name)});
+    }
+    // SIDs one sub-authority off TrustedInstaller's and the installing account's.
+    for (std::string sid : {"S-1-5-81-956008885-3418522649-1831038044-1853292631-2271478464",
+                            "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478465", "S-1-5-22-7-8-9-1000",
+                            "S-1-5-21-7-0-9-1000", "S-1-5-21-7-8-9-1001", "S-1-261-32-544", "S-1-16777221-18"}) {
+        checkInstall({sid, "c:\\svc", one(allow, 0, modify, sid), sid + " can change C:\\svc"});
     }
     nextRun();
     writeConfig("Svc", "target.exe");

@@ -25,12 +25,13 @@ struct Launch {
 };
 
 // One access control entry of a type (ACCESS_ALLOWED_ACE_TYPE, ...) for the
-// SID ("S-1-5-11"); an object entry's GUIDs are left out.
+// SID ("S-1-5-11"); an object entry carries the GUIDs its flags announce.
 struct Ace {
     BYTE type;
     BYTE flags; // INHERIT_ONLY_ACE and the like
     DWORD mask;
     std::string sid;
+    DWORD objectFlags = 0; // ACE_OBJECT_TYPE_PRESENT and the like
 };
 
 // What GetFileSecurityA gives for a path: its owner, and its DACL or none.
@@ -92,19 +93,22 @@ struct World {
     DWORD deleteServiceError = 0;
 
     // LockFileEx: another process holds the log's turn to append for good;
-    // or the lock fails for a reason of its own (a device, say), with this code.
+    // or the lock fails for a reason of its own (a device, say), with this
+    // code. The range and flags of the last lock asked for.
     bool appendTurnHeldElsewhere = false;
     DWORD lockError = 0;
+    uint64_t lockStart = 0;
+    uint64_t lockLength = 0;
+    DWORD lockFlags = 0;
     std::function<void()> onLogWrite; // runs inside WriteFile, before the write
 
     // LoadLibraryA: whether shell32 can be loaded, and the loads asked for.
-    // Whether kernel32 has SetDefaultDllDirectories (Windows 8 on), the
-    // flags it was last given, and those in force when shell32 was loaded.
+    // Whether kernel32 has SetDefaultDllDirectories (Windows 8 on), and the
+    // flags it was last given.
     bool shell32Loads = true;
     std::vector<std::string> loadedLibraries;
     bool kernelLimitsDllSearch = true;
     DWORD dllSearchFlags = 0;
-    DWORD dllSearchAtShellLoad = 0;
 
     // GetModuleFileNameA and W: the executable's path in UTF-8, or a failure.
     // The ANSI code page is 1252 as far as Latin-1 goes; a character beyond
@@ -132,7 +136,8 @@ struct World {
     std::map<std::string, FileSecurity> fileSecurity;
     std::set<std::string> missingPaths; // lower case
     std::map<std::string, DWORD> reparseTags;
-    std::map<std::string, UINT> driveTypes; // "c:\\"
+    std::map<std::string, DWORD> findErrors; // FindFirstFileA fails on these with that error
+    std::map<std::string, UINT> driveTypes;  // "c:\\"
     std::vector<std::string> securityQueries;
     std::string currentDirectory = "C:\\work";
     std::string tokenUser = "S-1-5-21-7-8-9-1000";
@@ -156,6 +161,8 @@ struct World {
     int badHandleUses = 0;                  // calls on a closed or unknown handle
     int eventsCreated = 0;
     int locksGranted = 0;
+    int blockingLocks = 0;             // a lock that would wait for another writer's, which may never end
+    int loadsSearchingPath = 0;        // a library loaded where kernel32 could keep the DLL search off PATH
     int reportsAfterStopped = 0;       // SetServiceStatus once STOPPED was reported: may crash on Windows
     bool stoppedNeverReported = false; // the dispatcher gave up waiting for STOPPED
 };

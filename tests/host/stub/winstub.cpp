@@ -385,7 +385,9 @@ UINT GetSystemDirectoryA(LPSTR buffer, UINT size)
 HMODULE LoadLibraryA(LPCSTR fileName)
 {
     theWorld.loadedLibraries.push_back(fileName);
-    theWorld.dllSearchAtShellLoad = theWorld.dllSearchFlags;
+    if (theWorld.kernelLimitsDllSearch && theWorld.dllSearchFlags != LOAD_LIBRARY_SEARCH_DEFAULT_DIRS) {
+        ++theWorld.loadsSearchingPath;
+    }
     if (lowerCase(fileName) != "c:\\winnt\\system32\\shell32.dll" || !theWorld.shell32Loads) {
         lastError = 126; // ERROR_MOD_NOT_FOUND
         return nullptr;
@@ -677,8 +679,9 @@ BOOL ReadFile(HANDLE file, void* buffer, DWORD size, LPDWORD bytesRead, void*)
 // One process writes in the unit tests: the turn to append is free unless a
 // test holds it elsewhere. As on Windows, a lock needs a handle with read or
 // write data access; it must be taken on an open file and given back before
-// closing; and a range that another handle has locked cannot be locked.
-BOOL LockFileEx(HANDLE file, DWORD, DWORD, DWORD bytesLow, DWORD bytesHigh, LPOVERLAPPED overlapped)
+// closing; and a range that another handle has locked cannot be locked: a
+// request that does not ask to fail at once would wait for it, counted.
+BOOL LockFileEx(HANDLE file, DWORD flags, DWORD, DWORD bytesLow, DWORD bytesHigh, LPOVERLAPPED overlapped)
 {
     std::lock_guard<std::mutex> guard(stateMutex);
     auto found = openFiles.find(file);
@@ -697,7 +700,11 @@ BOOL LockFileEx(HANDLE file, DWORD, DWORD, DWORD bytesLow, DWORD bytesHigh, LPOV
     }
     uint64_t start = static_cast<uint64_t>(overlapped->OffsetHigh) << 32 | overlapped->Offset;
     uint64_t length = static_cast<uint64_t>(bytesHigh) << 32 | bytesLow;
+    theWorld.lockStart = start;
+    theWorld.lockLength = length;
+    theWorld.lockFlags = flags;
     if (theWorld.appendTurnHeldElsewhere || lockedByAnother(file, start, length)) {
+        theWorld.blockingLocks += (flags & LOCKFILE_FAIL_IMMEDIATELY) == 0 ? 1 : 0;
         lastError = ERROR_LOCK_VIOLATION;
         return FALSE;
     }
@@ -708,11 +715,15 @@ BOOL LockFileEx(HANDLE file, DWORD, DWORD, DWORD bytesLow, DWORD bytesHigh, LPOV
     return TRUE;
 }
 
-BOOL UnlockFileEx(HANDLE file, DWORD, DWORD, DWORD, LPOVERLAPPED)
+// Only the range locked, as on Windows.
+BOOL UnlockFileEx(HANDLE file, DWORD, DWORD bytesLow, DWORD bytesHigh, LPOVERLAPPED overlapped)
 {
     std::lock_guard<std::mutex> guard(stateMutex);
     auto found = openFiles.find(file);
-    if (found == openFiles.end() || !found->second.locked) {
+    uint64_t start = static_cast<uint64_t>(overlapped->OffsetHigh) << 32 | overlapped->Offset;
+    uint64_t length = static_cast<uint64_t>(bytesHigh) << 32 | bytesLow;
+    if (found == openFiles.end() || !found->second.locked || start != found->second.lockStart ||
+        length != found->second.lockLength) {
         ++theWorld.badHandleUses;
         lastError = ERROR_NOT_LOCKED;
         return FALSE;
@@ -1079,7 +1090,8 @@ std::string selfRelative(const stub::FileSecurity& security)
             out += std::string(2, '\0');
             out.append(reinterpret_cast<const char*>(&ace.mask), sizeof ace.mask);
             if (ace.type == 5 || ace.type == 6 || ace.type == 11 || ace.type == 12) {
-                out += std::string(4, '\0'); // an object entry's flags: no GUID follows
+                out.append(reinterpret_cast<const char*>(&ace.objectFlags), sizeof ace.objectFlags);
+                out += std::string(16 * __builtin_popcount(ace.objectFlags & 3), '\x6B'); // the GUIDs
             }
             appendSid(out, ace.sid);
             while ((out.size() - start) % 4 != 0) {
@@ -1216,16 +1228,21 @@ BOOL GetAce(PACL acl, DWORD index, LPVOID* ace)
     return TRUE;
 }
 
-// Only what the product asks: one existing file or folder, no wildcards.
+// Only what the product asks: one existing file or folder, no wildcards. As
+// on Windows, a name that ends in a backslash (a bare root) is never found;
+// the tag of an entry that is no reparse point is left 0, as Wine leaves it.
 HANDLE FindFirstFileA(LPCSTR fileName, WIN32_FIND_DATAA* found)
 {
-    if (failWith(missingError(fileName))) {
+    auto error = theWorld.findErrors.find(lowerCase(fileName));
+    if (failWith(fileName[strlen(fileName) - 1] == '\\' ? ERROR_FILE_NOT_FOUND
+                 : error != theWorld.findErrors.end()   ? error->second
+                                                        : missingError(fileName))) {
         return INVALID_HANDLE_VALUE;
     }
     *found = WIN32_FIND_DATAA();
     auto tag = theWorld.reparseTags.find(lowerCase(fileName));
     found->dwFileAttributes = tag != theWorld.reparseTags.end() ? FILE_ATTRIBUTE_REPARSE_POINT : FILE_ATTRIBUTE_NORMAL;
-    found->dwReserved0 = tag != theWorld.reparseTags.end() ? tag->second : 0xBAD; // undefined unless a reparse point
+    found->dwReserved0 = tag != theWorld.reparseTags.end() ? tag->second : 0;
     return searchHandle;
 }
 
