@@ -9,11 +9,19 @@
 // Bytes before a SID's sub-authorities: revision, count, authority.
 const size_t sidHeaderSize = 8;
 
+// The first twelve bytes of a SID as Windows lays them out: revision, count
+// of sub-authorities, authority and the first sub-authority. A SID of one
+// sub-authority is all head.
+struct SidHead {
+    BYTE revision;
+    BYTE count;
+    BYTE authority[6];
+    DWORD first;
+};
+
 struct WellKnownSid {
-    BYTE authority; // the last byte of the identifier authority, the others being 0
-    BYTE count;     // how many sub-authorities
-    DWORD first;    // the first sub-authority
-    DWORD last;     // and the last, where there are more
+    SidHead head;
+    DWORD last; // the last sub-authority, where there are more
     Standing standing;
     const char* name;
 };
@@ -21,44 +29,52 @@ struct WellKnownSid {
 // Five sub-authorities beginning with 21 are the accounts and groups of a
 // domain (or of one machine), told apart by the last, the relative ID,
 // whatever the domain. CREATOR OWNER and CREATOR GROUP stand for whoever
-// later creates an object below, and OWNER RIGHTS for the owner, who is
-// judged anyway.
-static const WellKnownSid wellKnownSids[] = {
-    {1, 1, 0, 0, untrusted, "Everyone"},
-    {2, 1, 0, 0, untrusted, "LOCAL"},
-    {3, 1, 0, 0, grantsNobody, "CREATOR OWNER"},
-    {3, 1, 1, 0, grantsNobody, "CREATOR GROUP"},
-    {3, 1, 4, 0, grantsNobody, "OWNER RIGHTS"},
-    {5, 1, 4, 0, untrusted, "INTERACTIVE"},
-    {5, 1, 7, 0, untrusted, "Anonymous Logon"},
-    {5, 1, 11, 0, untrusted, "Authenticated Users"},
-    {5, 1, 13, 0, untrusted, "Terminal Server User"},
-    {5, 1, 15, 0, untrusted, "This Organization"},
-    {5, 1, 18, 0, trusted, "SYSTEM"},
-    {5, 2, 32, 544, trusted, "Administrators"},
-    {5, 2, 32, 545, untrusted, "Users"},
-    {5, 2, 32, 546, untrusted, "Guests"},
-    {5, 2, 32, 547, untrusted, "Power Users"},
-    {5, 2, 32, 568, untrusted, "IIS_IUSRS"},
-    {5, 5, 21, 512, trusted, "Domain Admins"},
-    {5, 5, 21, 513, untrusted, "Domain Users"},
-    {5, 5, 21, 514, untrusted, "Domain Guests"},
-    {5, 5, 21, 519, trusted, "Enterprise Admins"},
-    {5, 6, 80, 2271478464u, trusted, "TrustedInstaller"},
+// later creates an object below and that account's primary group, and
+// OWNER RIGHTS for the owner, who is judged anyway. Everyone and Anonymous
+// Logon come first: they are SIDs of their own too.
+static constexpr WellKnownSid wellKnownSids[] = {
+    {{1, 1, {0, 0, 0, 0, 0, 1}, 0}, 0, untrusted, "Everyone"},
+    {{1, 1, {0, 0, 0, 0, 0, 5}, 7}, 0, untrusted, "Anonymous Logon"},
+    {{1, 1, {0, 0, 0, 0, 0, 2}, 0}, 0, untrusted, "LOCAL"},
+    {{1, 1, {0, 0, 0, 0, 0, 3}, 0}, 0, grantsNobody, "CREATOR OWNER"},
+    {{1, 1, {0, 0, 0, 0, 0, 3}, 1}, 0, grantsCreatorsGroup, "CREATOR GROUP"},
+    {{1, 1, {0, 0, 0, 0, 0, 3}, 4}, 0, grantsNobody, "OWNER RIGHTS"},
+    {{1, 1, {0, 0, 0, 0, 0, 5}, 4}, 0, untrusted, "INTERACTIVE"},
+    {{1, 1, {0, 0, 0, 0, 0, 5}, 11}, 0, untrusted, "Authenticated Users"},
+    {{1, 1, {0, 0, 0, 0, 0, 5}, 13}, 0, untrusted, "Terminal Server User"},
+    {{1, 1, {0, 0, 0, 0, 0, 5}, 15}, 0, untrusted, "This Organization"},
+    {{1, 1, {0, 0, 0, 0, 0, 5}, 18}, 0, trusted, "SYSTEM"},
+    {{1, 2, {0, 0, 0, 0, 0, 5}, 32}, 544, trusted, "Administrators"},
+    {{1, 2, {0, 0, 0, 0, 0, 5}, 32}, 545, untrusted, "Users"},
+    {{1, 2, {0, 0, 0, 0, 0, 5}, 32}, 546, untrusted, "Guests"},
+    {{1, 2, {0, 0, 0, 0, 0, 5}, 32}, 547, untrusted, "Power Users"},
+    {{1, 2, {0, 0, 0, 0, 0, 5}, 32}, 568, untrusted, "IIS_IUSRS"},
+    {{1, 5, {0, 0, 0, 0, 0, 5}, 21}, 512, trusted, "Domain Admins"},
+    {{1, 5, {0, 0, 0, 0, 0, 5}, 21}, 513, untrusted, "Domain Users"},
+    {{1, 5, {0, 0, 0, 0, 0, 5}, 21}, 514, untrusted, "Domain Guests"},
+    {{1, 5, {0, 0, 0, 0, 0, 5}, 21}, 519, trusted, "Enterprise Admins"},
+    {{1, 6, {0, 0, 0, 0, 0, 5}, 80}, 2271478464u, trusted, "TrustedInstaller"},
 };
 
 // TrustedInstaller's service SID is S-1-5- followed by these.
 static const DWORD trustedInstallerIds[] = {80, 956008885u, 3418522649u, 1831038044u, 1853292631u, 2271478464u};
 
-static const SID everyone = {SID_REVISION, 1, {{0, 0, 0, 0, 0, 1}}, {0}};
-static const SID anonymousLogon = {SID_REVISION, 1, {{0, 0, 0, 0, 0, 5}}, {7}};
+static_assert(wellKnownSids[0].head.authority[5] == 1 && wellKnownSids[1].head.first == 7,
+              "Everyone and Anonymous Logon come first");
+static const SidHead& everyone = wellKnownSids[0].head;
+static const SidHead& anonymousLogon = wellKnownSids[1].head;
+
+// EqualSid and the like take SIDs that they do not change as PSID.
+static PSID asSid(const void* sid)
+{
+    return const_cast<void*>(sid);
+}
 
 // The token's user: the record, and room for the SID it points to.
 static union {
     TOKEN_USER user;
     BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
 } tokenUser;
-static const SID* installingAccount;
 
 // A sub-authority, read from the SID's bytes: the structure declares room
 // for one only.
@@ -69,25 +85,11 @@ static DWORD subAuthority(const SID* sid, DWORD index)
     return value;
 }
 
-static size_t lengthOf(const SID* sid)
-{
-    return sidHeaderSize + sid->SubAuthorityCount * sizeof(DWORD);
-}
-
-static bool sameSid(const SID* a, const SID* b)
-{
-    return lengthOf(a) == lengthOf(b) && memcmp(a, b, lengthOf(a)) == 0;
-}
-
 static const WellKnownSid* wellKnown(const SID* sid)
 {
-    const BYTE* authority = sid->IdentifierAuthority.Value;
-    if ((authority[0] | authority[1] | authority[2] | authority[3] | authority[4]) != 0) {
-        return NULL;
-    }
     for (const WellKnownSid& known : wellKnownSids) {
-        DWORD count = known.count;
-        if (authority[5] != known.authority || sid->SubAuthorityCount != count || subAuthority(sid, 0) != known.first ||
+        DWORD count = known.head.count;
+        if (memcmp(sid, &known.head, sizeof known.head) != 0 ||
             (count > 1 && subAuthority(sid, count - 1) != known.last)) {
             continue;
         }
@@ -102,31 +104,29 @@ static const WellKnownSid* wellKnown(const SID* sid)
     return NULL;
 }
 
-void readInstallingAccount()
+const SID* readInstallingAccount()
 {
-    installingAccount = NULL;
     HANDLE token = NULL;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
-        return;
+        return NULL;
     }
     DWORD size = 0;
-    if (GetTokenInformation(token, TokenUser, tokenUser.bytes, sizeof tokenUser.bytes, &size) &&
-        isSoundSid(tokenUser.user.User.Sid, SECURITY_MAX_SID_SIZE)) {
-        installingAccount = static_cast<const SID*>(tokenUser.user.User.Sid);
-    }
+    bool read = GetTokenInformation(token, TokenUser, tokenUser.bytes, sizeof tokenUser.bytes, &size) &&
+                isSoundSid(tokenUser.user.User.Sid, SECURITY_MAX_SID_SIZE);
     CloseHandle(token);
+    return read ? static_cast<const SID*>(tokenUser.user.User.Sid) : NULL;
 }
 
 bool isSoundSid(const void* sid, size_t room)
 {
-    const SID* id = static_cast<const SID*>(sid);
-    return id != NULL && room >= sidHeaderSize + sizeof(DWORD) && id->Revision == SID_REVISION &&
-           id->SubAuthorityCount >= 1 && id->SubAuthorityCount <= SID_MAX_SUB_AUTHORITIES && lengthOf(id) <= room;
+    // Every SID judged here has a head: one sub-authority at least.
+    return sid != NULL && room >= sizeof(SidHead) && IsValidSid(asSid(sid)) &&
+           GetLengthSid(asSid(sid)) >= sizeof(SidHead) && GetLengthSid(asSid(sid)) <= room;
 }
 
-Standing standingOf(const SID* sid)
+Standing standingOf(const SID* sid, const SID* installingAccount)
 {
-    if (installingAccount != NULL && sameSid(sid, installingAccount)) {
+    if (installingAccount != NULL && EqualSid(asSid(sid), asSid(installingAccount))) {
         return trusted;
     }
     const WellKnownSid* known = wellKnown(sid);
@@ -135,12 +135,13 @@ Standing standingOf(const SID* sid)
 
 bool denialCovers(const SID* denied, const SID* allowed)
 {
-    return sameSid(denied, allowed) || (sameSid(denied, &everyone) && !sameSid(allowed, &anonymousLogon));
+    return EqualSid(asSid(denied), asSid(allowed)) ||
+           (EqualSid(asSid(denied), asSid(&everyone)) && !EqualSid(asSid(allowed), asSid(&anonymousLogon)));
 }
 
 const SID* everyoneSid()
 {
-    return &everyone;
+    return reinterpret_cast<const SID*>(&everyone);
 }
 
 bool nameSid(const SID* sid, char* out, size_t size)

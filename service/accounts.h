@@ -8,19 +8,20 @@
 #include <stddef.h>
 
 // Whether a SID may change what a LocalSystem service runs: administrators
-// may; some SIDs grant nobody anything on the object that names them; any
-// other account or group may not.
-enum Standing { untrusted, trusted, grantsNobody };
+// may, anyone else may not; some SIDs grant nobody anything on the object
+// that names them, and one, CREATOR GROUP, grants the creator's primary
+// group what files inherit.
+enum Standing { untrusted, trusted, grantsNobody, grantsCreatorsGroup };
 
-// Reads the account that runs install, which is trusted: it may create
-// services, so it is an administrator. Anything of the token that cannot be
-// read leaves it untrusted.
-void readInstallingAccount();
+// The SID of the account that runs this process, or NULL when the token
+// cannot be read.
+const SID* readInstallingAccount();
 
-// Whether sid is a SID that fits in room bytes.
+// Whether sid is a valid SID that fits in room bytes.
 bool isSoundSid(const void* sid, size_t room);
 
-Standing standingOf(const SID* sid);
+// Where sid stands; installingAccount (NULL: none) is trusted too.
+Standing standingOf(const SID* sid, const SID* installingAccount);
 
 // Whether an earlier denial to denied takes rights from an allowance to
 // allowed: a denial to that very SID does, and one to Everyone does for all

@@ -20,12 +20,10 @@ static ULONG launchMask;
 // plausible is taken for a new one, which has the check.
 static bool shellPredatesZoneChecks(HMODULE shell)
 {
-    FARPROC address = GetProcAddress(shell, "DllGetVersion");
-    if (address == NULL) {
+    DLLGETVERSIONPROC getVersion = findFunction<DLLGETVERSIONPROC>(shell, "DllGetVersion");
+    if (getVersion == NULL) {
         return true;
     }
-    // Through the generic function pointer type, which may be cast to any other.
-    DLLGETVERSIONPROC getVersion = reinterpret_cast<DLLGETVERSIONPROC>(reinterpret_cast<void (*)()>(address));
     DLLVERSIONINFO version = {};
     version.cbSize = sizeof version;
     return getVersion(&version) == S_OK && (version.dwMajorVersion == 4 || version.dwMajorVersion == 5);
@@ -45,15 +43,15 @@ static bool loadShell()
         return true;
     }
     HMODULE shell = loadShell32();
-    FARPROC address = shell != NULL ? GetProcAddress(shell, "ShellExecuteExA") : NULL;
-    if (address == NULL) {
+    ShellExecuteExAFunction found = findFunction<ShellExecuteExAFunction>(shell, "ShellExecuteExA");
+    if (found == NULL) {
         return false;
     }
     launchMask = SEE_MASK_FLAG_NO_UI;
     if (!shellPredatesZoneChecks(shell)) {
         launchMask |= SEE_MASK_NOZONECHECKS;
     }
-    shellExecuteEx = reinterpret_cast<ShellExecuteExAFunction>(reinterpret_cast<void (*)()>(address));
+    shellExecuteEx = found;
     return true;
 }
 

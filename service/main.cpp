@@ -4,7 +4,9 @@
 #include "text.h"
 
 #include <stdio.h>
-#include <string.h>
+
+const char configFileName[] = "\\service.cnf";
+const char logFileName[] = "\\service.log";
 
 char serviceName[configValueSize];
 char programPath[configValueSize];
@@ -12,19 +14,6 @@ char logPath[configValueSize];
 
 // Longest value a configuration line may hold, line end not counted.
 const int configLineMax = 510;
-
-// Cuts s down to its directory: the text before the last backslash found at
-// index 2 or later. Without such a backslash s is left whole, so a bare name
-// is taken as a directory of its own.
-static void cutToDirectory(char* s)
-{
-    for (int i = static_cast<int>(strlen(s)) - 1; i > 1; --i) {
-        if (s[i] == '\\') {
-            s[i] = '\0';
-            return;
-        }
-    }
-}
 
 // Skips the byte-order mark that Notepad writes before the first line of a
 // file saved as UTF-8: it is no part of the service name.
@@ -65,7 +54,7 @@ static bool readConfigLine(FILE* file, char* value)
 static bool readConfiguration(const char* directory)
 {
     char configPath[configValueSize];
-    if (!joinText(configPath, sizeof configPath, directory, "\\service.cnf")) {
+    if (!joinText(configPath, sizeof configPath, directory, configFileName)) {
         return false;
     }
     FILE* file = fopen(configPath, "rt");
@@ -79,7 +68,7 @@ static bool readConfiguration(const char* directory)
     fclose(file);
     return complete && joinText(serviceName, sizeof serviceName, name) &&
            joinText(programPath, sizeof programPath, directory, "\\", target) &&
-           joinText(logPath, sizeof logPath, directory, "\\service.log");
+           joinText(logPath, sizeof logPath, directory, logFileName);
 }
 
 // Start-up for every invocation, whether by the SCM or by a user. Without a

@@ -11,7 +11,7 @@
 // under .DEFAULT only. Then the machine's, under HKEY_LOCAL_MACHINE.
 const char systemClasses[] = "S-1-5-18\\Software\\Classes";
 const char defaultClasses[] = ".DEFAULT\\Software\\Classes";
-const char machineClasses[] = "Software\\Classes";
+const char* const machineClasses = systemClasses + 9; // "Software\\Classes"
 // The program that SYSTEM itself chose for a kind, under HKEY_USERS.
 const char systemChoices[] = "S-1-5-18\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts";
 
@@ -65,25 +65,9 @@ static LONG readClassText(const char* userClasses, const char* key, const char* 
                                          : error;
 }
 
-// Writes the first token of command into program: what is in quotes, or
-// what comes before the first blank.
-static bool firstToken(const char* command, char* program, size_t size)
-{
-    bool quoted = command[0] == '"';
-    const char* start = command + (quoted ? 1 : 0);
-    size_t length = quoted ? strcspn(start, "\"") : strcspn(start, " \t");
-    if (length >= size) {
-        return false;
-    }
-    memcpy(program, start, length);
-    program[length] = '\0';
-    return true;
-}
-
 DWORD findDocumentOpener(const char* document, char* program, size_t size)
 {
-    const char* name = strrchr(document, '\\');
-    const char* extension = strrchr(name != NULL ? name : document, '.');
+    const char* extension = extensionOf(document);
     if (extension == NULL) {
         return ERROR_NO_ASSOCIATION;
     }
@@ -108,7 +92,11 @@ DWORD findDocumentOpener(const char* document, char* program, size_t size)
     if (error != ERROR_SUCCESS) {
         return error == ERROR_FILE_NOT_FOUND ? ERROR_NO_ASSOCIATION : static_cast<DWORD>(error);
     }
-    if (!firstToken(command, program, size)) {
+    // The program is the command's first token: what is in quotes, or what
+    // comes before the first blank.
+    char* token = command + (command[0] == '"' ? 1 : 0);
+    token[strcspn(token, command[0] == '"' ? "\"" : " \t")] = '\0';
+    if (!joinText(program, size, token)) {
         return ERROR_MORE_DATA;
     }
     // "%1" or "%L": the document itself, judged already as the target.

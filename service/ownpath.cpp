@@ -1,6 +1,8 @@
 // The executable's own path as the ANSI calls spell it.
 #include "svclaunch.h"
 
+#include <string.h>
+
 // Where the ANSI code page lacks a character of a path, Windows' ANSI calls
 // (GetModuleFileNameA, the runtime's argv[0]) give a best-fit look-alike:
 // C:\Bāckup\svclaunch.exe becomes C:\Backup\svclaunch.exe. A configuration
@@ -21,13 +23,5 @@ bool ownPathIsExact()
     }
     WCHAR back[configValueSize];
     int backLength = MultiByteToWideChar(CP_ACP, 0, ansi, -1, back, configValueSize);
-    if (backLength != static_cast<int>(length) + 1) {
-        return false;
-    }
-    for (DWORD i = 0; i < length; ++i) {
-        if (back[i] != path[i]) {
-            return false;
-        }
-    }
-    return true;
+    return backLength == static_cast<int>(length) + 1 && memcmp(back, path, length * sizeof(WCHAR)) == 0;
 }

@@ -7,27 +7,24 @@
 
 // How an access entry counts on a file or folder. A conditional allowance
 // may hold, so it counts; a conditional denial may not, so it is not
-// credited; object entries name kinds of directory objects and grant or deny
-// nothing on files. Any other kind is one this program does not read.
+// credited. An object entry that names a kind of directory object grants or
+// denies nothing on files; without one it counts as a plain entry. Any other
+// kind is one this program does not read.
 enum EntryKind { allowance, denial, passedOver, unknownKind };
 
-static EntryKind kindOf(BYTE type)
+static EntryKind kindOf(BYTE type, DWORD objectFlags)
 {
-    switch (type) {
-    case ACCESS_ALLOWED_ACE_TYPE:
-    case ACCESS_ALLOWED_CALLBACK_ACE_TYPE:
-    case ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE:
-        return allowance;
-    case ACCESS_DENIED_ACE_TYPE:
-        return denial;
-    case ACCESS_DENIED_CALLBACK_ACE_TYPE:
-    case ACCESS_DENIED_CALLBACK_OBJECT_ACE_TYPE:
-    case ACCESS_ALLOWED_OBJECT_ACE_TYPE:
-    case ACCESS_DENIED_OBJECT_ACE_TYPE:
-        return passedOver;
-    default:
+    // By type: allowed, denied, three audit and alarm kinds, allowed and
+    // denied object entries, two more, then the conditional allowance and
+    // denial and their object entries.
+    static const BYTE kinds[] = {allowance,   denial,      unknownKind, unknownKind, unknownKind, allowance, denial,
+                                 unknownKind, unknownKind, allowance,   passedOver,  allowance,   passedOver};
+    bool namesObjectType = (objectFlags & ACE_OBJECT_TYPE_PRESENT) != 0;
+    if (type >= sizeof kinds) {
         return unknownKind;
     }
+    bool objectEntry = type == ACCESS_ALLOWED_OBJECT_ACE_TYPE || type == ACCESS_DENIED_OBJECT_ACE_TYPE;
+    return objectEntry && namesObjectType ? passedOver : static_cast<EntryKind>(kinds[type]);
 }
 
 // One entry of a DACL as it counts here.
@@ -52,21 +49,23 @@ static DWORD readEntry(PACL dacl, DWORD index, Entry* entry)
     }
     const ACE_HEADER* header = static_cast<const ACE_HEADER*>(address);
     const BYTE* bytes = static_cast<const BYTE*>(address);
-    entry->kind = kindOf(header->AceType);
-    entry->flags = header->AceFlags;
-    if (entry->kind == unknownKind) {
-        return ERROR_NOT_SUPPORTED;
-    }
     size_t offset = sizeof(ACE_HEADER) + sizeof(DWORD);
     if (header->AceSize < offset + sizeof(DWORD)) {
         return ERROR_INVALID_ACL;
     }
     memcpy(&entry->mask, bytes + sizeof(ACE_HEADER), sizeof entry->mask);
-    if (header->AceType == ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE) {
-        DWORD objectFlags;
+    DWORD objectFlags = 0;
+    BYTE type = header->AceType;
+    if (type == ACCESS_ALLOWED_OBJECT_ACE_TYPE || type == ACCESS_DENIED_OBJECT_ACE_TYPE ||
+        type == ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE || type == ACCESS_DENIED_CALLBACK_OBJECT_ACE_TYPE) {
         memcpy(&objectFlags, bytes + offset, sizeof objectFlags);
         offset += sizeof objectFlags + ((objectFlags & ACE_OBJECT_TYPE_PRESENT) != 0 ? guidSize : 0) +
                   ((objectFlags & ACE_INHERITED_OBJECT_TYPE_PRESENT) != 0 ? guidSize : 0);
+    }
+    entry->kind = kindOf(type, objectFlags);
+    entry->flags = header->AceFlags;
+    if (entry->kind == unknownKind) {
+        return ERROR_NOT_SUPPORTED;
     }
     entry->sid = reinterpret_cast<const SID*>(bytes + offset);
     bool sound =
@@ -83,7 +82,7 @@ static bool appliesTo(const Entry& entry, bool newFile)
 
 // Reads the entries that apply, in order, as Windows does: a denial that
 // comes before an allowance takes those rights away (see denialCovers).
-static Verdict judgeEntries(PACL dacl, DWORD rights, bool newFile, Finding* finding)
+static Verdict judgeEntries(PACL dacl, DWORD rights, bool newFile, const SID* installingAccount, Finding* finding)
 {
     for (DWORD i = 0; i < dacl->AceCount; ++i) {
         Entry allowed = {};
@@ -91,7 +90,13 @@ static Verdict judgeEntries(PACL dacl, DWORD rights, bool newFile, Finding* find
         if (finding->error != NO_ERROR) {
             return cannotTell;
         }
-        if (allowed.kind != allowance || !appliesTo(allowed, newFile) || standingOf(allowed.sid) != untrusted) {
+        if (allowed.kind != allowance || !appliesTo(allowed, newFile)) {
+            continue;
+        }
+        // CREATOR GROUP's entries that files inherit give its rights to the
+        // primary group of whoever creates one.
+        Standing standing = standingOf(allowed.sid, installingAccount);
+        if (standing != untrusted && !(newFile && standing == grantsCreatorsGroup)) {
             continue;
         }
         DWORD denied = 0;
@@ -110,7 +115,8 @@ static Verdict judgeEntries(PACL dacl, DWORD rights, bool newFile, Finding* find
     return nobodyElse;
 }
 
-Verdict judgeDescriptor(PSECURITY_DESCRIPTOR descriptor, DWORD rights, DWORD newFileRights, Finding* finding)
+Verdict judgeDescriptor(PSECURITY_DESCRIPTOR descriptor, DWORD rights, DWORD newFileRights,
+                        const SID* installingAccount, Finding* finding)
 {
     PSID owner = NULL;
     BOOL present = FALSE;
@@ -129,13 +135,13 @@ Verdict judgeDescriptor(PSECURITY_DESCRIPTOR descriptor, DWORD rights, DWORD new
         finding->error = ERROR_INVALID_SECURITY_DESCR;
         return cannotTell;
     }
-    if (standingOf(static_cast<const SID*>(owner)) != trusted) {
+    if (standingOf(static_cast<const SID*>(owner), installingAccount) != trusted) {
         finding->who = static_cast<const SID*>(owner);
         return someoneElseCan;
     }
-    Verdict verdict = judgeEntries(dacl, rights, false, finding);
+    Verdict verdict = judgeEntries(dacl, rights, false, installingAccount, finding);
     if (verdict == nobodyElse && newFileRights != 0) {
-        verdict = judgeEntries(dacl, newFileRights, true, finding);
+        verdict = judgeEntries(dacl, newFileRights, true, installingAccount, finding);
     }
     return verdict;
 }

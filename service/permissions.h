@@ -17,7 +17,8 @@ struct Finding {
 // where newFileRights is given (on a folder that holds a judged file), for
 // the entries that a file created there would inherit, with those: a file
 // that is missing now, or copied in later, gets them. A missing DACL lets
-// Everyone do everything.
-Verdict judgeDescriptor(PSECURITY_DESCRIPTOR descriptor, DWORD rights, DWORD newFileRights, Finding* finding);
+// Everyone do everything. Administrators and installingAccount are trusted.
+Verdict judgeDescriptor(PSECURITY_DESCRIPTOR descriptor, DWORD rights, DWORD newFileRights,
+                        const SID* installingAccount, Finding* finding);
 
 #endif

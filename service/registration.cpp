@@ -1,8 +1,8 @@
 // The "install" and "remove" verbs: the service's entry in the SCM database.
+#include "accounts.h"
+#include "safety.h"
 #include "svclaunch.h"
 #include "text.h"
-
-#include <string.h>
 
 // Size of the buffer that receives the executable's own path.
 const DWORD modulePathSize = 261;
@@ -37,24 +37,16 @@ static void logNotInstalled(const char* reason)
     }
 }
 
-// Checks what the SCM would run as LocalSystem before it is registered:
-// the SCM expands %NAME% in a registered path at every start, so a path
-// holding a % may start another program than this one; and nobody but
-// administrators may be able to change what the service runs. Logs the
-// reason and returns false when either fails.
-static bool safeToRegister(const char* path)
+// Checks what the SCM would run as LocalSystem before it is registered;
+// logs why not and returns false when it is unsafe.
+static bool safeToRegister(const char* path, const SID* installingAccount)
 {
     char reason[reasonSize];
-    bool refused = strchr(path, '%') != NULL;
-    if (refused) {
-        joinText(reason, sizeof reason, "The SCM would expand the % in ", path);
-    } else {
-        refused = findUntrustedChanger(path, reason, sizeof reason);
+    if (!isUnsafeForLocalSystem(path, installingAccount, reason, sizeof reason)) {
+        return true;
     }
-    if (refused) {
-        logNotInstalled(reason);
-    }
-    return !refused;
+    logNotInstalled(reason);
+    return false;
 }
 
 // Registers this executable as an automatically started service of its own
@@ -67,9 +59,13 @@ void installService()
     if (manager == NULL) {
         return;
     }
+    // Trusted: it has just been let create services, and so could create a
+    // LocalSystem service of its own anyway.
+    const SID* installingAccount = readInstallingAccount();
     char path[modulePathSize];
     char binaryPath[modulePathSize + 2];
-    if (readModulePath(path) && safeToRegister(path) && joinText(binaryPath, sizeof binaryPath, "\"", path, "\"")) {
+    if (readModulePath(path) && safeToRegister(path, installingAccount) &&
+        joinText(binaryPath, sizeof binaryPath, "\"", path, "\"")) {
         SC_HANDLE service =
             CreateServiceA(manager, serviceName, serviceName, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
                            SERVICE_AUTO_START, SERVICE_ERROR_IGNORE, binaryPath, NULL, NULL, NULL, NULL, NULL);

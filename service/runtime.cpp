@@ -15,9 +15,9 @@ const DWORD serviceEndBoundMs = 30000;
 // STOP_PENDING after STOPPED nor signal a closed event.
 static SERVICE_STATUS currentStatus;
 static SERVICE_STATUS_HANDLE statusHandle;
-static HANDLE stopEvent;    // exists while the service runs and waits for a stop
-static bool connectionLost; // the dispatcher returned while the service may run
-static HANDLE serviceEnded; // set when serviceMain returns
+static HANDLE stopEvent;        // exists while the service runs and waits for a stop
+static bool dispatcherReturned; // the dispatcher has returned, the service perhaps still running
+static HANDLE serviceEnded;     // set when serviceMain returns
 static CRITICAL_SECTION statusLock;
 
 // Sends currentStatus as it stands; the caller holds statusLock.
@@ -26,12 +26,15 @@ static void reportStatus()
     SetServiceStatus(statusHandle, &currentStatus);
 }
 
-// Moves to state with the given controls accepted and reports it.
-static void setState(DWORD state, DWORD controlsAccepted)
+// Moves to state with the given controls accepted and exit code, and
+// reports it. The lock may be held already: a critical section may be
+// entered again by the thread that holds it.
+static void setState(DWORD state, DWORD controlsAccepted, DWORD exitCode = NO_ERROR)
 {
     EnterCriticalSection(&statusLock);
     currentStatus.dwCurrentState = state;
     currentStatus.dwControlsAccepted = controlsAccepted;
+    currentStatus.dwWin32ExitCode = exitCode;
     reportStatus();
     LeaveCriticalSection(&statusLock);
 }
@@ -51,8 +54,7 @@ static void logJoined(const char* first, const char* second)
 static void requestStop()
 {
     if (stopEvent != NULL) {
-        currentStatus.dwCurrentState = SERVICE_STOP_PENDING;
-        reportStatus();
+        setState(SERVICE_STOP_PENDING, controlsWhileRunning);
         SetEvent(stopEvent);
     }
 }
@@ -79,13 +81,8 @@ static VOID WINAPI controlHandler(DWORD control)
 // "start", wait for a stop or shutdown request, launch it with "close".
 static void runService()
 {
-    currentStatus.dwServiceType = SERVICE_WIN32;
-    currentStatus.dwCurrentState = SERVICE_STOPPED;
-    currentStatus.dwControlsAccepted = 0;
-    currentStatus.dwWin32ExitCode = NO_ERROR;
-    currentStatus.dwServiceSpecificExitCode = 0;
-    currentStatus.dwCheckPoint = 0;
-    currentStatus.dwWaitHint = 0;
+    // Type, state, controls accepted, exit codes, checkpoint and wait hint.
+    currentStatus = {SERVICE_WIN32, SERVICE_STOPPED, 0, NO_ERROR, 0, 0, 0};
 
     statusHandle = RegisterServiceCtrlHandlerA(serviceName, controlHandler);
     if (statusHandle == NULL) {
@@ -95,18 +92,13 @@ static void runService()
 
     HANDLE event = CreateEventA(NULL, FALSE, FALSE, NULL);
     if (event == NULL) {
-        EnterCriticalSection(&statusLock);
-        currentStatus.dwWin32ExitCode = GetLastError();
-        LeaveCriticalSection(&statusLock);
-        setState(SERVICE_STOPPED, 0);
+        setState(SERVICE_STOPPED, 0, GetLastError());
         return;
     }
     EnterCriticalSection(&statusLock);
     stopEvent = event;
-    currentStatus.dwCurrentState = SERVICE_RUNNING;
-    currentStatus.dwControlsAccepted = controlsWhileRunning;
-    reportStatus();
-    if (connectionLost) {
+    setState(SERVICE_RUNNING, controlsWhileRunning);
+    if (dispatcherReturned) {
         requestStop();
     }
     LeaveCriticalSection(&statusLock);
@@ -124,9 +116,7 @@ static void runService()
     EnterCriticalSection(&statusLock);
     CloseHandle(stopEvent);
     stopEvent = NULL;
-    currentStatus.dwCurrentState = SERVICE_STOPPED;
-    currentStatus.dwControlsAccepted = 0;
-    reportStatus();
+    setState(SERVICE_STOPPED, 0);
     LeaveCriticalSection(&statusLock);
 }
 
@@ -155,14 +145,14 @@ void runDispatcher()
     SERVICE_TABLE_ENTRYA serviceTable[] = {{serviceName, serviceMain}, {NULL, NULL}};
     InitializeCriticalSection(&statusLock);
     stopEvent = NULL;
-    connectionLost = false;
+    dispatcherReturned = false;
     forgetShell();
     serviceEnded = CreateEventA(NULL, TRUE, FALSE, NULL);
     bool neverConnected =
         !StartServiceCtrlDispatcherA(serviceTable) && GetLastError() == ERROR_FAILED_SERVICE_CONTROLLER_CONNECT;
 
     EnterCriticalSection(&statusLock);
-    connectionLost = true;
+    dispatcherReturned = true;
     requestStop();
     LeaveCriticalSection(&statusLock);
     if (serviceEnded == NULL) {

@@ -12,12 +12,10 @@ typedef BOOL(WINAPI* SetDefaultDllDirectoriesFunction)(DWORD);
 // without its update; NT 4.0), the search stays as it was.
 static void keepDllSearchOffPath()
 {
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    FARPROC address = kernel != NULL ? GetProcAddress(kernel, "SetDefaultDllDirectories") : NULL;
-    if (address != NULL) {
-        // Through the generic function pointer type, which may be cast to any other.
-        reinterpret_cast<SetDefaultDllDirectoriesFunction>(reinterpret_cast<void (*)()>(address))(
-            LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+    SetDefaultDllDirectoriesFunction setDefaultDllDirectories =
+        findFunction<SetDefaultDllDirectoriesFunction>(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories");
+    if (setDefaultDllDirectories != NULL) {
+        setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
     }
 }
 

@@ -5,11 +5,18 @@
 
 #include <windows.h>
 
-// Size of every path, name and message buffer, terminator included.
+// Size of the configuration's values, and of the paths and names built from
+// them, terminator included.
 const DWORD configValueSize = 1024;
 
-// Room for the longest log message: a whole programPath behind its prefix.
+// Room for the service's log messages: a whole programPath behind its
+// prefix. Install's refusals, which also name who, have room of their own.
 const DWORD logMessageSize = configValueSize + 32;
+
+// The files beside svclaunch.exe, each behind the backslash that joins it to
+// the folder.
+extern const char configFileName[];
+extern const char logFileName[];
 
 // Filled once by the entry point before any mode runs; only read afterwards.
 extern char serviceName[configValueSize];
@@ -20,17 +27,17 @@ extern char logPath[configValueSize];
 // ANSI code page, in which every path of this program is spelt.
 bool ownPathIsExact();
 
-// Whether anyone but administrators can change what the service would run
-// from modulePath: svclaunch.exe, service.cnf, service.log, the target (and
-// the program that opens it, for a document), or a folder that holds them
-// or lies above them; also true when that cannot be told, or when one of
-// them is not where the service could safely find it (a link in the way, a
-// share or a removable disk, a shortcut). reason (size bytes) then says why.
-bool findUntrustedChanger(const char* modulePath, char* reason, size_t size);
-
 // Loads shell32 by its full path in the system folder, never through the
 // search path, with the DLLs it loads kept off PATH where Windows allows.
 HMODULE loadShell32();
+
+// The function name of module (NULL: none) as a Function, or NULL; through
+// the generic function pointer type, which may be cast to any other.
+template <typename Function> Function findFunction(HMODULE module, const char* name)
+{
+    FARPROC address = module != NULL ? GetProcAddress(module, name) : NULL;
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
+}
 
 // Appends one line to service.log; a log that cannot be opened drops it.
 void writeLog(const char* message);

@@ -72,3 +72,19 @@ bool equalsIgnoringAsciiCase(const char* text, const char* lower)
         }
     }
 }
+
+void cutToDirectory(char* s)
+{
+    for (int i = static_cast<int>(strlen(s)) - 1; i > 1; --i) {
+        if (s[i] == '\\') {
+            s[i] = '\0';
+            return;
+        }
+    }
+}
+
+const char* extensionOf(const char* path)
+{
+    const char* name = strrchr(path, '\\');
+    return strrchr(name != NULL ? name : path, '.');
+}

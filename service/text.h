@@ -1,4 +1,4 @@
-// Bounded joining of strings into fixed buffers.
+// Bounded joining and cutting of strings in fixed buffers.
 #ifndef SVCLAUNCH_TEXT_H
 #define SVCLAUNCH_TEXT_H
 
@@ -22,5 +22,14 @@ bool formatUnsigned(char* out, size_t size, unsigned long value);
 // aside: the same in every locale, so that a locale's own rules (Turkish
 // dotted and dotless i) never decide what a word means.
 bool equalsIgnoringAsciiCase(const char* text, const char* lower);
+
+// The extension of the name at the end of path, from its dot; NULL when the
+// name has none.
+const char* extensionOf(const char* path);
+
+// Cuts s down to its directory: the text before the last backslash found at
+// index 2 or later. Without such a backslash s is left whole, so a bare name
+// is taken as a directory of its own.
+void cutToDirectory(char* s);
 
 #endif

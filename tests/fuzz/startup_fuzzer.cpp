@@ -121,7 +121,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
         abort();
     }
     stub::joinServiceThread(); // a service thread left behind by a broken connection
-    if (stub::openScHandles() != 0 || world.badHandleUses != 0) {
+    if (stub::openHandles() != 0 || world.badHandleUses != 0) {
         abort(); // a handle left open or used after closing
     }
     if (placed) {

@@ -18,8 +18,6 @@ protected:
     void checkRun() override
     {
         EXPECT_TRUE(world().loadedLibraries.empty());
-        EXPECT_EQ(stub::openScHandles(), 0);
-        EXPECT_EQ(stub::openRegistryKeys(), 0);
         SvclaunchTest::checkRun();
     }
     void registerService(const std::string& name, DWORD state)
@@ -31,28 +29,39 @@ protected:
     // A shape install may meet: the descriptor of one path, what else the
     // world holds, and the line install leaves (empty: it installs).
     struct Shape {
+        Shape(std::string shape_, std::string path_, stub::FileSecurity security_, std::string line_,
+              std::function<void()> arrange_ = nullptr)
+            : shape(shape_), path(path_), security(security_), line(line_), arrange(arrange_)
+        {
+        }
+        Shape(std::string shape_, std::string line_, std::function<void()> arrange_)
+            : Shape(shape_, "", {}, line_, arrange_)
+        {
+        }
         std::string shape;
         std::string path;
         stub::FileSecurity security;
         std::string line;
-        std::function<void()> arrange = nullptr;
+        std::function<void()> arrange;
     };
-    void checkInstall(const Shape& c)
+    void checkInstall(std::initializer_list<Shape> shapes)
     {
-        nextRun();
-        writeConfig("Svc", "target.exe");
-        world().fileSecurity = {{c.path, c.security}};
-        if (c.arrange) {
-            c.arrange();
-        }
-        writeFile(logFile, "");
-        runVerb("install");
-        if (c.line.empty()) {
-            EXPECT_EQ(world().creates.size(), 1u) << c.shape;
-            EXPECT_EQ(log(), "Installed Successfully\n") << c.shape;
-        } else {
-            EXPECT_TRUE(world().creates.empty()) << c.shape;
-            EXPECT_EQ(log(), "Was not Installed Successfully. " + c.line + "\n") << c.shape;
+        for (const Shape& c : shapes) {
+            nextRun();
+            writeConfig("Svc", "target.exe");
+            world().fileSecurity = {{c.path, c.security}};
+            if (c.arrange) {
+                c.arrange();
+            }
+            writeFile(logFile, "");
+            runVerb("install");
+            if (c.line.empty()) {
+                EXPECT_EQ(world().creates.size(), 1u) << c.shape;
+                EXPECT_EQ(log(), "Installed Successfully\n") << c.shape;
+            } else {
+                EXPECT_TRUE(world().creates.empty()) << c.shape;
+                EXPECT_EQ(log(), "Was not Installed Successfully. " + c.line + "\n") << c.shape;
+            }
         }
     }
 };
@@ -156,102 +165,59 @@ TEST_F(RegistrationTest, InstallTakesAnOwnPathOf259CharactersAndRefuses260)
 // Whoever can change what a LocalSystem service runs runs code as
 // LocalSystem: install registers nothing while anyone but administrators
 // (and the account that installs) can, judged from owners and DACLs as
-// Windows reads them, nor what lies behind a link, on a share or a
-// removable disk, or behind a shortcut. Paths: C:\svc\svclaunch.exe,
-// C:\svc\service.cnf and C:\svc\service.log; the target, relative to the
-// current folder C:\work, is C:\work\box\target.exe.
-TEST_F(RegistrationTest, InstallRefusesWhatAnyoneButAdministratorsCanChange)
+// Windows reads them, nor what lies behind a link, on a share or removable
+// media, or behind a shortcut, nor a document whose program cannot be told.
+// Paths: C:\svc\svclaunch.exe, C:\svc\service.cnf and C:\svc\service.log;
+// the target, relative to the current folder C:\work, is
+// C:\work\box\target.exe.
+const DWORD modify = 0x1301BF;
+const DWORD readExecute = 0x1200A9;
+const BYTE inherited = INHERITED_ACE | OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+const BYTE newFilesOnly = OBJECT_INHERIT_ACE | INHERIT_ONLY_ACE;
+const BYTE allow = ACCESS_ALLOWED_ACE_TYPE;
+const BYTE deny = ACCESS_DENIED_ACE_TYPE;
+const char* const admins = "S-1-5-32-544";
+const char* const users = "S-1-5-32-545";
+
+// A descriptor with these entries, owned by Administrators or another; one
+// with one entry.
+stub::FileSecurity entries(std::vector<stub::Ace> aces, const std::string& owner = admins)
 {
-    using stub::Ace;
-    const DWORD modify = 0x1301BF;
-    const DWORD readExecute = 0x1200A9;
-    const BYTE inherited = INHERITED_ACE | OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
-    const BYTE newFilesOnly = OBJECT_INHERIT_ACE | INHERIT_ONLY_ACE;
-    const std::string admins = "S-1-5-32-544";
-    const BYTE allow = ACCESS_ALLOWED_ACE_TYPE;
-    const BYTE deny = ACCESS_DENIED_ACE_TYPE;
-    const char* const trustedInstaller = "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
-    const std::string fakeInstaller = "S-1-5-80-956008885-1-1831038044-1853292631-2271478464";
-    const std::string other = "S-1-5-21-3623811015-3361044348-30300820-1013";
-    const char* const users = "S-1-5-32-545";
-    auto one = [&](BYTE type, BYTE flags, DWORD mask, const std::string& sid) {
-        return stub::FileSecurity{admins, true, {{type, flags, mask, sid}}};
-    };
-    auto missing = [](const char* path) { return [path] { world().missingPaths.insert(path); }; };
-    auto target = [](const std::string& line2) { return [line2] { writeConfig("Svc", line2); }; };
-    // Registry values; classes as the service's shell reads them: SYSTEM's,
-    // NT 4.0's .DEFAULT, the machine's. The target notes.txt is a document,
-    // of the machine's class txtfile, which has no open command.
-    auto set = [](const std::string& key, const std::string& value, DWORD type = REG_SZ) {
-        world().registry[key] = {type, value};
-    };
-    const std::string system = "HKEY_USERS\\S-1-5-18\\Software\\Classes\\";
-    const std::string fallback = "HKEY_USERS\\.DEFAULT\\Software\\Classes\\";
-    const std::string machine = "HKEY_LOCAL_MACHINE\\Software\\Classes\\";
-    const std::string command = "\\shell\\open\\command\\";
-    const std::string choiceKey =
-        "HKEY_USERS\\S-1-5-18\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.txt\\UserChoice";
-    const std::string choice = choiceKey + "\\ProgId";
-    auto document = [=](std::function<void()> registry) {
-        return [=] {
-            writeConfig("Svc", "notes.txt");
-            set(machine + ".txt\\", "txtfile");
-            registry();
-        };
-    };
-    auto denied = [=](const std::string& key) {
-        return document([=] { world().deniedKeys.insert(key.substr(0, key.find_last_not_of('\\') + 1)); });
-    };
-    // .txt opened through a class of these classes with this command.
-    auto opener = [=](const std::string& classes, const std::string& program, DWORD type = REG_SZ) {
-        return document([=] {
-            set(classes + ".txt\\", "docfile");
-            set(classes + "docfile" + command, program, type);
-        });
-    };
-    const std::string whichOpens = "Cannot tell which program opens C:\\work\\box\\";
-    const std::string notesError = whichOpens + "notes.txt, Error Code ";
-    const char* const notes = "c:\\work\\box\\notes.txt";
-    const std::string many(1005, 'c'); // as an open command, within the 1023 characters read
-    // Full paths of 259 and 260 characters: C:\work\box\ and the name.
-    const std::string longest = std::string(243, 't') + ".exe";
-    const std::string tooLong = "The target's path is too long: box\\t" + longest;
-    const Shape cases[] = {
-        {"Authenticated Users' inherited Modify, as under C:\\",
-         "c:\\svc",
-         {admins, true, {{allow, inherited, modify, "S-1-5-11"}}},
+    return {owner, true, aces};
+}
+
+stub::FileSecurity one(BYTE type, BYTE flags, DWORD mask, const std::string& sid, DWORD objectFlags = 0)
+{
+    return entries({{type, flags, mask, sid, objectFlags}});
+}
+
+// What else the world holds: a path that is not there; line 2 of service.cnf.
+const auto missing = [](const char* path) { return [path] { world().missingPaths.insert(path); }; };
+const auto target = [](const std::string& line2) { return [line2] { writeConfig("Svc", line2); }; };
+
+TEST_F(RegistrationTest, InstallReadsEntriesAsWindowsReadsThem)
+{
+    checkInstall({
+        {"Authenticated Users' inherited Modify, as under C:\\", "c:\\svc", one(allow, inherited, modify, "S-1-5-11"),
          "Authenticated Users can change C:\\svc"},
-        {"Users may add files to the folder",
-         "c:\\svc",
-         {admins, true, {{allow, 0, readExecute | FILE_ADD_FILE, "S-1-5-32-545"}}},
+        {"Users may add files to the folder", "c:\\svc", one(allow, 0, readExecute | FILE_ADD_FILE, users),
          "Users can change C:\\svc"},
-        {"Users may add files to a folder further up",
-         "c:\\",
-         {admins, true, {{allow, 0, readExecute | FILE_ADD_FILE, "S-1-5-32-545"}}},
+        {"Users read and execute, as in Program Files", "c:\\svc", one(allow, inherited, readExecute, users), ""},
+        {"a generic write for Guests on the executable", "c:\\svc\\svclaunch.exe",
+         one(allow, 0, GENERIC_WRITE, "S-1-5-32-546"), "Guests can change C:\\svc\\svclaunch.exe"},
+        {"a denial before the allowance", "c:\\svc", entries({{deny, 0, modify, users}, {allow, 0, modify, users}}),
          ""},
-        {"Users read and execute, as in Program Files",
-         "c:\\svc",
-         {admins, true, {{allow, inherited, readExecute, "S-1-5-32-545"}}},
+        {"a denial after the allowance", "c:\\svc", entries({{allow, 0, modify, users}, {deny, 0, modify, users}}),
+         "Users can change C:\\svc"},
+        {"two earlier denials that add up", "c:\\svc",
+         entries({{deny, 0, FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY, users},
+                  {deny, 0, DELETE, users},
+                  {allow, 0, modify, users}}),
          ""},
-        {"a denial before the allowance",
-         "c:\\svc",
-         {admins, true, {{deny, 0, modify, "S-1-5-32-545"}, {allow, 0, modify, "S-1-5-32-545"}}},
-         ""},
-        {"Everyone denied before Users allowed",
-         "c:\\work\\box\\target.exe",
-         {admins, true, {{deny, 0, modify, "S-1-1-0"}, {allow, 0, modify, "S-1-5-32-545"}}},
-         ""},
-        {"two earlier denials that add up",
-         "c:\\svc",
-         {admins,
-          true,
-          {{deny, 0, FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY, users},
-           {deny, 0, DELETE, users},
-           {allow, 0, modify, users}}},
-         ""},
-        {"an inherit-only denial takes nothing from the folder",
-         "c:\\svc",
-         {admins, true, {{deny, newFilesOnly, modify, users}, {allow, 0, modify, users}}},
+        {"an inherit-only denial takes nothing from the folder", "c:\\svc",
+         entries({{deny, newFilesOnly, modify, users}, {allow, 0, modify, users}}), "Users can change C:\\svc"},
+        {"a conditional denial is not credited", "c:\\svc",
+         entries({{ACCESS_DENIED_CALLBACK_ACE_TYPE, 0, modify, users}, {allow, 0, modify, users}}),
          "Users can change C:\\svc"},
         {"inherited onto the file", "c:\\svc\\svclaunch.exe", one(allow, INHERITED_ACE, modify, users),
          "Users can change C:\\svc\\svclaunch.exe"},
@@ -259,78 +225,89 @@ TEST_F(RegistrationTest, InstallRefusesWhatAnyoneButAdministratorsCanChange)
          "Users can change C:\\svc"},
         {"inherited onto a folder further up", "c:\\work", one(allow, INHERITED_ACE, FILE_DELETE_CHILD, users),
          "Users can change C:\\work"},
+        {"an inherit-only entry further up", "c:\\work", one(allow, INHERIT_ONLY_ACE | inherited, modify, users), ""},
         {"an entry that only new folders inherit", "c:\\svc",
          one(allow, CONTAINER_INHERIT_ACE | INHERIT_ONLY_ACE, modify, users), ""},
-        {"an authority past 32 bits", "c:\\svc", one(allow, 0, modify, "S-1-4294967296-5"),
-         "S-1-0x000100000000-5 can change C:\\svc"},
-        {"a folder that cannot be searched",
-         "",
-         {},
-         "Cannot tell who can change C:\\work, Error Code 5",
-         [] { world().findErrors["c:\\work"] = ERROR_ACCESS_DENIED; }},
-        {"a denial after the allowance",
-         "c:\\svc",
-         {admins, true, {{allow, 0, modify, "S-1-5-32-545"}, {deny, 0, modify, "S-1-5-32-545"}}},
-         "Users can change C:\\svc"},
-        {"an inherit-only entry further up",
-         "c:\\work",
-         {admins, true, {{allow, INHERIT_ONLY_ACE | inherited, modify, "S-1-5-32-545"}}},
-         ""},
         {"no DACL at all, as on FAT32",
          "c:\\work\\box\\target.exe",
          {admins, false, {}},
          "Everyone can change C:\\work\\box\\target.exe"},
-        {"owned by Users", "c:\\svc\\service.cnf", {"S-1-5-32-545", true, {}}, "Users can change C:\\svc\\service.cnf"},
-        {"a domain's Domain Users may delete entries further up",
-         "c:\\work",
-         {admins, true, {{allow, 0, FILE_DELETE_CHILD, "S-1-5-21-1004336348-1177238915-682003330-513"}}},
-         "Domain Users can change C:\\work"},
-        {"a generic write for Guests on the executable",
-         "c:\\svc\\svclaunch.exe",
-         {admins, true, {{allow, 0, GENERIC_WRITE, "S-1-5-32-546"}}},
-         "Guests can change C:\\svc\\svclaunch.exe"},
+        {"a conditional allowance", "c:\\svc", one(ACCESS_ALLOWED_CALLBACK_ACE_TYPE, 0, modify, users),
+         "Users can change C:\\svc"},
+        {"a conditional object allowance with both GUIDs", "c:\\svc",
+         one(ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE, 0, modify, users, 3), "Users can change C:\\svc"},
+        {"an object allowance without an object type", "c:\\svc", one(ACCESS_ALLOWED_OBJECT_ACE_TYPE, 0, modify, users),
+         "Users can change C:\\svc"},
+        {"an object allowance that names an object type", "c:\\svc",
+         one(ACCESS_ALLOWED_OBJECT_ACE_TYPE, 0, modify, users, ACE_OBJECT_TYPE_PRESENT), ""},
+        {"an object denial without an object type", "c:\\svc",
+         entries({{ACCESS_DENIED_OBJECT_ACE_TYPE, 0, modify, users, 2}, {allow, 0, modify, users}}), ""},
+        {"an object denial that names an object type", "c:\\svc",
+         entries({{ACCESS_DENIED_OBJECT_ACE_TYPE, 0, modify, users, 1}, {allow, 0, modify, users}}),
+         "Users can change C:\\svc"},
+        {"a SID of another revision", "c:\\svc", one(allow, 0, modify, "S-2-5-32-545"),
+         "Cannot tell who can change C:\\svc, Error Code 1336"},
+        {"an owner without sub-authorities", "c:\\svc", entries({}, "S-1-5"),
+         "Cannot tell who can change C:\\svc, Error Code 1338"},
+        {"an entry of a kind not read", "c:\\svc", one(4, 0, modify, users),
+         "Cannot tell who can change C:\\svc, Error Code 50"},
+    });
+}
+
+TEST_F(RegistrationTest, InstallTrustsAdministratorsAlone)
+{
+    const std::string fakeInstaller = "S-1-5-80-956008885-1-1831038044-1853292631-2271478464";
+    const std::string other = "S-1-5-21-3623811015-3361044348-30300820-1013";
+    checkInstall({
+        {"owned by Users", "c:\\svc\\service.cnf", entries({}, users), "Users can change C:\\svc\\service.cnf"},
+        {"owned by an account of no administrator", "c:\\svc\\svclaunch.exe", entries({}, other),
+         other + " can change C:\\svc\\svclaunch.exe"},
         {"an account of no administrator may change it", "c:\\svc", one(allow, 0, modify, "S-1-5-21-1-2-3-1001"),
          "S-1-5-21-1-2-3-1001 can change C:\\svc"},
-        {"owned by an account of no administrator",
-         "c:\\svc\\svclaunch.exe",
-         {other, true, {}},
-         other + " can change C:\\svc\\svclaunch.exe"},
-        {"administrators of the domain and TrustedInstaller, and owned by the account that installs",
+        {"a domain's Domain Users may delete entries further up", "c:\\work",
+         one(allow, 0, FILE_DELETE_CHILD, "S-1-5-21-1004336348-1177238915-682003330-513"),
+         "Domain Users can change C:\\work"},
+        {"administrators of the domain and TrustedInstaller, CREATOR OWNER, CREATOR GROUP on the folder itself, and "
+         "owned by the account that installs",
          "c:\\svc",
-         {"S-1-5-21-7-8-9-1000",
-          true,
-          {{allow, 0, 0x1F01FF, "S-1-5-21-1-2-3-512"},
-           {allow, 0, 0x1F01FF, "S-1-5-21-1-2-3-519"},
-           {allow, 0, 0x1F01FF, trustedInstaller},
-           {allow, newFilesOnly, modify, "S-1-3-0"}}},
+         entries({{allow, 0, 0x1F01FF, "S-1-5-21-1-2-3-512"},
+                  {allow, 0, 0x1F01FF, "S-1-5-21-1-2-3-519"},
+                  {allow, 0, 0x1F01FF, "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"},
+                  {allow, newFilesOnly, modify, "S-1-3-0"},
+                  {allow, 0, modify, "S-1-3-1"}},
+                 "S-1-5-21-7-8-9-1000"),
          ""},
+        {"CREATOR GROUP's entry that new files inherit", "c:\\svc", one(allow, newFilesOnly, modify, "S-1-3-1"),
+         "CREATOR GROUP can change C:\\svc"},
         {"TrustedInstaller's SID with another middle", "c:\\svc", one(allow, 0, modify, fakeInstaller),
          fakeInstaller + " can change C:\\svc"},
+        {"Everyone denied, Anonymous Logon allowed", "c:\\svc",
+         entries({{deny, 0, modify, "S-1-1-0"}, {allow, 0, modify, "S-1-5-7"}}), "Anonymous Logon can change C:\\svc"},
+        {"Everyone denied before Users allowed", "c:\\work\\box\\target.exe",
+         entries({{deny, 0, modify, "S-1-1-0"}, {allow, 0, modify, users}}), ""},
+        {"an authority past 32 bits", "c:\\svc", one(allow, 0, modify, "S-1-4294967296-5"),
+         "S-1-0x000100000000-5 can change C:\\svc"},
+    });
+    // SIDs one part off TrustedInstaller's, the installing account's, Administrators' and SYSTEM's.
+    for (std::string sid : {"S-1-5-81-956008885-3418522649-1831038044-1853292631-2271478464",
+                            "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478465", "S-1-5-22-7-8-9-1000",
+                            "S-1-5-21-7-0-9-1000", "S-1-5-21-7-8-9-1001", "S-1-261-32-544", "S-1-16777221-18"}) {
+        checkInstall({{sid, "c:\\svc", one(allow, 0, modify, sid), sid + " can change C:\\svc"}});
+    }
+}
+
+TEST_F(RegistrationTest, InstallJudgesEveryFolderUpToTheRootOnALocalFixedDiskWithoutLinks)
+{
+    // Full paths of 259 and 260 characters: C:\work\box\ and the name.
+    const std::string longest = std::string(243, 't') + ".exe";
+    const std::string tooLong = "The target's path is too long: box\\t" + longest;
+    checkInstall({
+        {"Users may add files to a folder further up", "c:\\", one(allow, 0, readExecute | FILE_ADD_FILE, users), ""},
         {"Everyone may delete a folder further up", "c:\\work", one(allow, 0, DELETE, "S-1-1-0"),
          "Everyone can change C:\\work"},
         {"Everyone may delete the root, which cannot be", "c:\\", one(allow, 0, DELETE, "S-1-1-0"), ""},
         {"Authenticated Users may delete the root's entries", "c:\\", one(allow, 0, FILE_DELETE_CHILD, "S-1-5-11"),
          "Authenticated Users can change C:\\"},
-        {"Users may change service.log", "c:\\svc\\service.log", one(allow, 0, FILE_APPEND_DATA, users),
-         "Users can change C:\\svc\\service.log"},
-        {"a conditional allowance", "c:\\svc", one(ACCESS_ALLOWED_CALLBACK_ACE_TYPE, 0, modify, users),
-         "Users can change C:\\svc"},
-        {"a conditional object allowance with both GUIDs",
-         "c:\\svc",
-         {admins, true, {{ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE, 0, modify, users, 3}}},
-         "Users can change C:\\svc"},
-        {"a conditional denial is not credited",
-         "c:\\svc",
-         {admins, true, {{ACCESS_DENIED_CALLBACK_ACE_TYPE, 0, modify, users}, {allow, 0, modify, users}}},
-         "Users can change C:\\svc"},
-        {"an object allowance grants nothing on a file", "c:\\svc",
-         one(ACCESS_ALLOWED_OBJECT_ACE_TYPE, 0, modify, users), ""},
-        {"an entry of a kind not read", "c:\\svc", one(4, 0, modify, users),
-         "Cannot tell who can change C:\\svc, Error Code 50"},
-        {"Everyone denied, Anonymous Logon allowed",
-         "c:\\svc",
-         {admins, true, {{deny, 0, modify, "S-1-1-0"}, {allow, 0, modify, "S-1-5-7"}}},
-         "Anonymous Logon can change C:\\svc"},
         {"a missing target whose folder gives Users' new files Modify", "c:\\work\\box",
          one(allow, newFilesOnly, modify, users), "Users can change C:\\work\\box",
          missing("c:\\work\\box\\target.exe")},
@@ -339,118 +316,127 @@ TEST_F(RegistrationTest, InstallRefusesWhatAnyoneButAdministratorsCanChange)
          missing("c:\\work\\box\\target.exe")},
         {"a target whose folder is missing too", "c:\\work", one(allow, 0, FILE_ADD_FILE, users),
          "Users can change C:\\work", missing("c:\\work\\box")},
-        {"a junction in the chain",
-         "",
-         {},
-         "C:\\work\\box is a link",
-         [] { world().reparseTags["c:\\work\\box"] = 0xA0000003; }},
-        {"a deduplicated file", "", {}, "", [] { world().reparseTags["c:\\svc\\svclaunch.exe"] = 0x80000013; }},
-        {"a quoted line 2",
-         "",
-         {},
-         "Cannot tell who can change C:\\work\\box\\\"target.exe\", Error Code 123",
+        {"a deduplicated file", "", [] { world().reparseTags["c:\\svc\\svclaunch.exe"] = 0x80000013; }},
+        {"a folder that cannot be searched", "Cannot tell who can change C:\\work, Error Code 5",
+         [] { world().findErrors["c:\\work"] = ERROR_ACCESS_DENIED; }},
+        {"a quoted line 2", "Cannot tell who can change C:\\work\\box\\\"target.exe\", Error Code 123",
          target("\"target.exe\"")},
-        {"a target path of 259 characters", "", {}, "", target(longest)},
-        {"a target path of 260 characters", "", {}, tooLong, target("t" + longest)},
-        {"a shortcut", "", {}, "The target is a shortcut: C:\\work\\box\\target.lnk", target("target.lnk")},
-        {"a document opened by a program Users can change", "c:\\tools\\editor.exe",
-         one(allow, 0, FILE_WRITE_DATA, users), "Users can change C:\\tools\\editor.exe",
-         opener(machine, "C:\\tools\\editor.exe %1")},
-        {"SYSTEM's classes over the machine's, expanded", "c:\\winnt\\tools", one(allow, 0, FILE_ADD_FILE, users),
-         "Users can change C:\\WINNT\\tools",
-         opener(system, "\"%SystemRoot%\\tools\\editor.exe\" \"%1\"", REG_EXPAND_SZ)},
-        {"NT 4.0's .DEFAULT where SYSTEM has no classes: the document runs itself", "", {}, "", opener(fallback, "%L")},
-        {"SYSTEM's own choice", "c:\\tools", one(allow, 0, FILE_ADD_FILE, users), "Users can change C:\\tools",
-         document([=] {
-             set(choice, "chosen");
-             set(machine + "chosen" + command, "C:\\tools\\editor.exe");
-         })},
-        {"the installing account's classes name a program Users can change; SYSTEM's choice and class are no "
-         "text; the machine's command runs the document itself",
-         "c:\\tools", one(allow, 0, FILE_ADD_FILE, users), "", document([=] {
-             set(choice, "userfile", REG_BINARY);
-             set(system + ".txt\\", "");
-             set("HKEY_USERS\\S-1-5-21-7-8-9-1000_Classes\\.txt\\", "userfile");
-             set("HKEY_USERS\\S-1-5-21-7-8-9-1000_Classes\\userfile" + command, "C:\\tools\\editor.exe");
-             set(machine + "txtfile" + command, "%1 %*");
-         })},
-        {"a document that is not there", "", {}, notesError + "2", document([=] {
-             world().missingPaths.insert(notes);
-         })},
-        {"a name without an extension", "", {}, whichOpens + "backup, Error Code 1155", target("backup")},
-        {"a kind without an open command", "", {}, notesError + "1155", document([] {})},
-        {"an open command without a full path", "", {}, notesError + "161", opener(machine, "C:editor.exe %1")},
-        {"an open command too long to read", "", {}, notesError + "234", opener(machine, std::string(1024, 'c'))},
-        {"expanded, too long", "", {}, notesError + "234", opener(machine, "%ProgramFiles%\\" + many, REG_EXPAND_SZ)},
-        {"SYSTEM's classes cannot be read", "", {}, notesError + "5", denied(system)},
-        {"SYSTEM's choice cannot be read", "", {}, notesError + "5", denied(choiceKey)},
-        {"NT 4.0's .DEFAULT kind cannot be read", "", {}, notesError + "5", denied(fallback + ".txt")},
-        {"on a removable disk",
-         "",
-         {},
-         "C:\\svc\\svclaunch.exe is not on a local fixed disk",
+        {"a target path of 259 characters", "", target(longest)},
+        {"a target path of 260 characters", tooLong, target("t" + longest)},
+        {"on removable media", "C:\\svc\\svclaunch.exe is not on a local fixed disk",
          [] { world().driveTypes["c:\\"] = DRIVE_REMOVABLE; }},
-        {"a target on a network drive",
-         "",
-         {},
-         "D:\\work\\box\\target.exe is not on a local fixed disk",
+        {"a target on a network drive", "D:\\work\\box\\target.exe is not on a local fixed disk",
          [] {
              world().currentDirectory = "D:\\work";
              world().driveTypes["d:\\"] = DRIVE_REMOTE;
          }},
-        {"svclaunch.exe on a share",
-         "",
-         {},
-         "\\\\server\\share\\svc\\svclaunch.exe is not on a local fixed disk",
+        {"svclaunch.exe on a share", "\\\\server\\share\\svc\\svclaunch.exe is not on a local fixed disk",
          [] { world().modulePath = "\\\\server\\share\\svc\\svclaunch.exe"; }},
-    };
-    for (const Shape& c : cases) {
-        checkInstall(c);
-    }
+        {"a folder whose path the SCM would expand", "The SCM would expand the % in C:\\%TEMP%\\svclaunch.exe",
+         [] { world().modulePath = "C:\\%TEMP%\\svclaunch.exe"; }},
+    });
     // Whatever stands for another place, at each place of the target's chain.
     for (DWORD tag : {0xA0000003u, 0xA000000Cu, 0xA000001Du, 0u}) {
         for (std::string place : {"C:\\work\\box\\target.exe", "C:\\work\\box", "C:\\work"}) {
-            checkInstall({"a link of tag " + std::to_string(tag), "", {}, place + " is a link", [=] {
-                              world().reparseTags["c" + place.substr(1)] = tag;
-                          }});
+            checkInstall({{"a link of tag " + std::to_string(tag), place + " is a link",
+                           [=] { world().reparseTags["c" + place.substr(1)] = tag; }}});
         }
     }
+}
+
+// Registry values; classes as the service's shell reads them: SYSTEM's,
+// NT 4.0's .DEFAULT, the machine's. The target notes.txt is a document, of
+// the machine's class txtfile, which has no open command.
+const std::string systemClasses = "HKEY_USERS\\S-1-5-18\\Software\\Classes\\";
+const std::string fallbackClasses = "HKEY_USERS\\.DEFAULT\\Software\\Classes\\";
+const std::string machineClasses = "HKEY_LOCAL_MACHINE\\Software\\Classes\\";
+const std::string openCommand = "\\shell\\open\\command\\";
+const std::string choiceKey =
+    "HKEY_USERS\\S-1-5-18\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.txt\\UserChoice";
+
+const auto setValue = [](const std::string& key, const std::string& value, DWORD type = REG_SZ) {
+    world().registry[key] = {type, value};
+};
+
+std::function<void()> document(std::function<void()> registry)
+{
+    return [registry] {
+        writeConfig("Svc", "notes.txt");
+        setValue(machineClasses + ".txt\\", "txtfile");
+        registry();
+    };
+}
+
+// .txt opened through a class of these classes with this command.
+std::function<void()> opener(const std::string& classes, const std::string& command, DWORD type = REG_SZ)
+{
+    return document([=] {
+        setValue(classes + ".txt\\", "docfile");
+        setValue(classes + "docfile" + openCommand, command, type);
+    });
+}
+
+const auto denied = [](const std::string& key) {
+    return document([=] { world().deniedKeys.insert(key.substr(0, key.find_last_not_of('\\') + 1)); });
+};
+
+TEST_F(RegistrationTest, InstallJudgesWhatRunsAndTheProgramThatOpensADocument)
+{
+    const std::string whichOpens = "Cannot tell which program opens C:\\work\\box\\";
+    const std::string notesError = whichOpens + "notes.txt, Error Code ";
+    const std::string many(1005, 'c'); // as an open command, within the 1023 characters read
+    checkInstall({
+        {"Users may change service.log", "c:\\svc\\service.log", one(allow, 0, FILE_APPEND_DATA, users),
+         "Users can change C:\\svc\\service.log"},
+        {"a shortcut", "The target is a shortcut: C:\\work\\box\\target.lnk", target("target.lnk")},
+        {"a document opened by a program Users can change", "c:\\tools\\editor.exe",
+         one(allow, 0, FILE_WRITE_DATA, users), "Users can change C:\\tools\\editor.exe",
+         opener(machineClasses, "C:\\tools\\editor.exe %1")},
+        {"SYSTEM's classes over the machine's, expanded", "c:\\winnt\\tools", one(allow, 0, FILE_ADD_FILE, users),
+         "Users can change C:\\WINNT\\tools",
+         opener(systemClasses, "\"%SystemRoot%\\tools\\editor.exe\" \"%1\"", REG_EXPAND_SZ)},
+        {"NT 4.0's .DEFAULT where SYSTEM has no classes: the document runs itself", "", opener(fallbackClasses, "%L")},
+        {"SYSTEM's own choice", "c:\\tools", one(allow, 0, FILE_ADD_FILE, users), "Users can change C:\\tools",
+         document([] {
+             setValue(choiceKey + "\\ProgId", "chosen");
+             setValue(machineClasses + "chosen" + openCommand, "C:\\tools\\editor.exe");
+         })},
+        {"the installing account's classes name a program Users can change; SYSTEM's choice and class are no "
+         "text; the machine's command runs the document itself",
+         "c:\\tools", one(allow, 0, FILE_ADD_FILE, users), "", document([] {
+             setValue(choiceKey + "\\ProgId", "userfile", REG_BINARY);
+             setValue(systemClasses + ".txt\\", "");
+             setValue("HKEY_USERS\\S-1-5-21-7-8-9-1000_Classes\\.txt\\", "userfile");
+             setValue("HKEY_USERS\\S-1-5-21-7-8-9-1000_Classes\\userfile" + openCommand, "C:\\tools\\editor.exe");
+             setValue(machineClasses + "txtfile" + openCommand, "%1 %*");
+         })},
+        {"a document that is not there", notesError + "2", document(missing("c:\\work\\box\\notes.txt"))},
+        {"a name without an extension", whichOpens + "backup, Error Code 1155", target("backup")},
+        {"a kind without an open command", notesError + "1155", document([] {})},
+        {"an open command without a full path", notesError + "161", opener(machineClasses, "C:editor.exe %1")},
+        {"an open command too long to read", notesError + "234", opener(machineClasses, std::string(1024, 'c'))},
+        {"a program's path too long to name", "Cannot tell who can change a path this long",
+         opener(machineClasses, "C:\\" + std::string(1000, 'p'))},
+        {"expanded, too long", notesError + "234", opener(machineClasses, "%ProgramFiles%\\" + many, REG_EXPAND_SZ)},
+        {"SYSTEM's classes cannot be read", notesError + "5", denied(systemClasses)},
+        {"SYSTEM's choice cannot be read", notesError + "5", denied(choiceKey)},
+        {"NT 4.0's .DEFAULT kind cannot be read", notesError + "5", denied(fallbackClasses + ".txt")},
+    });
     for (std::string name : {"T.LNK", "t.Url", "t.pIf"}) {
-        checkInstall({name, "", {}, "The target is a shortcut: C:\\work\\box\\" + name, target(name)});
+        checkInstall({{name, "The target is a shortcut: C:\\work\\box\\" + name, target(name)}});
     }
-    // SIDs one sub-authority off TrustedInstaller's and the installing account's.
-    for (std::string sid : {"S-1-5-81-956008885-3418522649-1831038044-1853292631-2271478464",
-                            "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478465", "S-1-5-22-7-8-9-1000",
-                            "S-1-5-21-7-0-9-1000", "S-1-5-21-7-8-9-1001", "S-1-261-32-544", "S-1-16777221-18"}) {
-        checkInstall({sid, "c:\\svc", one(allow, 0, modify, sid), sid + " can change C:\\svc"});
-    }
-    nextRun();
-    writeConfig("Svc", "target.exe");
-    // A folder whose path holds a % would be expanded by the SCM at every start.
-    world().modulePath = "C:\\%TEMP%\\svclaunch.exe";
-    writeFile(logFile, "");
-    runVerb("install");
-    EXPECT_TRUE(world().creates.empty());
-    EXPECT_EQ(log(), "Was not Installed Successfully. The SCM would expand the % in C:\\%TEMP%\\svclaunch.exe\n");
-    // remove never judges: a registration may always be taken away, even
-    // from a folder that install would refuse.
-    world().modulePath = "C:\\svc\\svclaunch.exe";
-    world().fileSecurity = {{"c:\\svc", one(allow, 0, modify, users)}};
-    world().securityQueries.clear();
-    writeFile(logFile, "");
-    registerService("svc", SERVICE_STOPPED);
-    runVerb("remove");
-    EXPECT_TRUE(world().securityQueries.empty());
-    EXPECT_EQ(log(), "Removed Successfully\n");
-    EXPECT_TRUE(world().services.empty());
 }
 
 // --- remove ---
 
+// remove never judges: a registration may always be taken away, even from
+// a folder that install would refuse.
 TEST_F(RegistrationTest, RemoveDeletesAStoppedService)
 {
     registerService("svc", SERVICE_STOPPED);
+    world().fileSecurity = {{"c:\\svc", one(allow, 0, modify, users)}};
     runVerb("remove");
+    EXPECT_TRUE(world().securityQueries.empty());
     EXPECT_EQ(world().managerAccess, std::vector<DWORD>{SC_MANAGER_CONNECT});
     EXPECT_EQ(world().openedServiceNames, std::vector<std::string>{"Svc"});
     EXPECT_EQ(world().serviceAccess, std::vector<DWORD>{DELETE | SERVICE_QUERY_STATUS});

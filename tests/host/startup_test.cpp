@@ -169,6 +169,7 @@ TEST_F(StartupTest, OwnPathTheCodePageCannotSpellRunsNoMode)
         bool runs;
     } cases[] = {
         {"C:\\B\u0101ckup\\svclaunch.exe", false},
+        {"C:\\Program Files\\Backup\\B\u0101ckup\\svclaunch.exe", false},
         {"C:\\Caf\u00E9\\svclaunch.exe", true},
         {"C:\\Backup\\svclaunch.exe", true},
     };

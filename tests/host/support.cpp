@@ -25,7 +25,7 @@ void SvclaunchTest::SetUp()
 void SvclaunchTest::checkRun()
 {
     stub::joinServiceThread();
-    EXPECT_EQ(stub::openFileHandles(), 0);
+    EXPECT_EQ(stub::openHandles(), 0);
     EXPECT_EQ(stub::world().badHandleUses, 0);
     EXPECT_EQ(stub::world().reportsAfterStopped, 0) << "SetServiceStatus was called after STOPPED";
     EXPECT_FALSE(stub::world().stoppedNeverReported) << "the service never reported STOPPED";

@@ -159,7 +159,6 @@ struct World {
     std::vector<CreateCall> creates;
     std::vector<std::string> closedHandles; // "manager:..." or "service:NAME", in closing order
     int badHandleUses = 0;                  // calls on a closed or unknown handle
-    int eventsCreated = 0;
     int locksGranted = 0;
     int blockingLocks = 0;             // a lock that would wait for another writer's, which may never end
     int loadsSearchingPath = 0;        // a library loaded where kernel32 could keep the DLL search off PATH
@@ -172,11 +171,8 @@ World& world();
 // Clears every record and setting, releasing what the last run left open.
 void reset();
 
-// SC, event, file and registry handles that are still open.
-int openScHandles();
-int openRegistryKeys();
-int openEvents();
-int openFileHandles();
+// Handles that are still open, of every kind.
+int openHandles();
 
 // Status reports in the order SetServiceStatus received them.
 std::vector<SERVICE_STATUS> reports();

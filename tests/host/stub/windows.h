@@ -257,7 +257,6 @@ typedef struct _CRITICAL_SECTION {
 } CRITICAL_SECTION, *LPCRITICAL_SECTION;
 
 DWORD GetLastError();
-void SetLastError(DWORD error);
 DWORD GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
 DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size);
 int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideLength, LPSTR bytes, int size,
@@ -271,6 +270,9 @@ BOOL GetFileSecurityA(LPCSTR fileName, SECURITY_INFORMATION requested, PSECURITY
 BOOL GetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR descriptor, PSID* owner, LPBOOL ownerDefaulted);
 BOOL GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, LPBOOL daclPresent, PACL* dacl, LPBOOL daclDefaulted);
 BOOL GetAce(PACL acl, DWORD index, LPVOID* ace);
+BOOL IsValidSid(PSID sid);
+DWORD GetLengthSid(PSID sid);
+BOOL EqualSid(PSID first, PSID second);
 UINT GetSystemDirectoryA(LPSTR buffer, UINT size);
 FARPROC GetProcAddress(HMODULE module, LPCSTR procName);
 HMODULE GetModuleHandleA(LPCSTR moduleName);

@@ -22,17 +22,11 @@
 
 namespace {
 
-struct ScObject {
-    bool isManager;
-    std::string name;
-};
-
 struct EventObject {
     bool manualReset;
     std::mutex mutex;
     std::condition_variable signalled;
     bool isSet = false;
-    bool closed = false;
 };
 
 struct OpenFile {
@@ -46,29 +40,35 @@ struct OpenFile {
     uint64_t lockLength;
 };
 
+// What a handle stands for.
+enum class Kind { manager, service, event, file, key, search, token };
+
+struct Handle {
+    Kind kind;
+    std::string name = "";                        // a service's name; a key's path, lower case
+    std::shared_ptr<EventObject> event = nullptr; // kept for a wait that outlasts the handle
+    OpenFile file = {};
+};
+
 // A second before GetTickCount wraps, so that every bound is tested across the wrap.
 const DWORD clockStart = 0xFFFFFC18;
 
 stub::World theWorld;
-std::mutex stateMutex; // guards the handle sets and the report list
-std::condition_variable reportArrived;
+std::recursive_mutex stateMutex; // guards the handles and the report list
+std::condition_variable_any reportArrived;
+using Guard = std::lock_guard<std::recursive_mutex>;
 std::vector<SERVICE_STATUS> reportList;
 std::vector<std::string> timelineList;
 bool stoppedReported;
 bool serviceMainReturned;
-std::set<ScObject*> liveScHandles;
-std::vector<std::unique_ptr<EventObject>> allEvents; // kept until reset, so a late use is seen
-std::map<HANDLE, OpenFile> openFiles;
-std::map<HKEY, std::string> openKeys; // each key's full path, lower case
-intptr_t nextKey = 0x4E00;
-// The one search and the one token a caller may hold at a time.
-HANDLE const searchHandle = reinterpret_cast<HANDLE>(0x5EA4);
-HANDLE const tokenHandle = reinterpret_cast<HANDLE>(0x40CE);
-intptr_t nextFileHandle = 0x7000;
+std::map<void*, Handle> handles; // the open ones: a closed handle is gone, so a late use is seen
+intptr_t nextHandle = 0x7000;
 std::atomic<DWORD> clockMs{clockStart};
 std::atomic<int> timedWaits{0};
 LPHANDLER_FUNCTION registeredHandler;
 SERVICE_STATUS_HANDLE__* const theStatusHandle = reinterpret_cast<SERVICE_STATUS_HANDLE__*>(0x5157);
+HMODULE const shell32 = reinterpret_cast<HMODULE>(0x5E11);
+HMODULE const kernel32 = reinterpret_cast<HMODULE>(0x6E31);
 thread_local DWORD lastError;
 std::thread lingeringServiceThread; // left running when the connection breaks
 
@@ -89,35 +89,40 @@ bool failWith(DWORD error)
     return true;
 }
 
-ScObject* liveScObject(SC_HANDLE handle)
+// A new open handle.
+void* addHandle(Handle handle)
 {
-    std::lock_guard<std::mutex> guard(stateMutex);
-    auto* object = reinterpret_cast<ScObject*>(handle);
-    if (liveScHandles.count(object) == 0) {
+    Guard guard(stateMutex);
+    void* added = reinterpret_cast<void*>(nextHandle++);
+    handles[added] = std::move(handle);
+    return added;
+}
+
+// The open handle, when it is of that kind (or the other one given);
+// otherwise a bad use, counted, and ERROR_INVALID_HANDLE.
+Handle* handleOf(const void* handle, Kind kind, Kind orKind)
+{
+    Guard guard(stateMutex);
+    auto found = handles.find(const_cast<void*>(handle));
+    if (found == handles.end() || (found->second.kind != kind && found->second.kind != orKind)) {
         ++theWorld.badHandleUses;
+        lastError = ERROR_INVALID_HANDLE;
         return nullptr;
     }
-    return object;
+    return &found->second;
 }
 
-SC_HANDLE newScHandle(bool isManager, const std::string& name)
+Handle* handleOf(const void* handle, Kind kind)
 {
-    std::lock_guard<std::mutex> guard(stateMutex);
-    auto* object = new ScObject{isManager, name};
-    liveScHandles.insert(object);
-    return reinterpret_cast<SC_HANDLE>(object);
+    return handleOf(handle, kind, kind);
 }
 
-EventObject* liveEvent(HANDLE handle)
+// The event behind a handle, or null for a bad use.
+std::shared_ptr<EventObject> eventOf(HANDLE handle)
 {
-    std::lock_guard<std::mutex> guard(stateMutex);
-    for (auto& event : allEvents) {
-        if (event.get() == handle && !event->closed) {
-            return event.get();
-        }
-    }
-    ++theWorld.badHandleUses;
-    return nullptr;
+    Guard guard(stateMutex);
+    Handle* open = handleOf(handle, Kind::event);
+    return open != nullptr ? open->event : nullptr;
 }
 
 } // namespace
@@ -139,13 +144,13 @@ void joinServiceThread()
 void reset()
 {
     joinServiceThread();
-    std::lock_guard<std::mutex> guard(stateMutex);
-    for (ScObject* object : liveScHandles) {
-        delete object;
+    Guard guard(stateMutex);
+    for (auto& open : handles) {
+        if (open.second.kind == Kind::file) {
+            close(open.second.file.fd);
+        }
     }
-    liveScHandles.clear();
-    allEvents.clear();
-    openKeys.clear();
+    handles.clear();
     reportList.clear();
     timelineList.clear();
     stoppedReported = false;
@@ -170,45 +175,27 @@ int waitsOnTheClock()
     return timedWaits;
 }
 
-int openScHandles()
+int openHandles()
 {
-    std::lock_guard<std::mutex> guard(stateMutex);
-    return static_cast<int>(liveScHandles.size());
-}
-
-int openRegistryKeys()
-{
-    std::lock_guard<std::mutex> guard(stateMutex);
-    return static_cast<int>(openKeys.size());
-}
-
-int openFileHandles()
-{
-    std::lock_guard<std::mutex> guard(stateMutex);
-    return static_cast<int>(openFiles.size());
-}
-
-int openEvents()
-{
-    std::lock_guard<std::mutex> guard(stateMutex);
-    return static_cast<int>(std::count_if(allEvents.begin(), allEvents.end(), [](auto& e) { return !e->closed; }));
+    Guard guard(stateMutex);
+    return static_cast<int>(handles.size());
 }
 
 std::vector<SERVICE_STATUS> reports()
 {
-    std::lock_guard<std::mutex> guard(stateMutex);
+    Guard guard(stateMutex);
     return reportList;
 }
 
 std::vector<std::string> timeline()
 {
-    std::lock_guard<std::mutex> guard(stateMutex);
+    Guard guard(stateMutex);
     return timelineList;
 }
 
 bool waitForEntry(const std::string& entry, std::chrono::milliseconds bound)
 {
-    std::unique_lock<std::mutex> lock(stateMutex);
+    std::unique_lock<std::recursive_mutex> lock(stateMutex);
     return reportArrived.wait_for(lock, bound, [&entry] {
         return std::find(timelineList.begin(), timelineList.end(), entry) != timelineList.end();
     });
@@ -218,7 +205,7 @@ bool deliverControl(DWORD control)
 {
     LPHANDLER_FUNCTION handler;
     {
-        std::lock_guard<std::mutex> guard(stateMutex);
+        Guard guard(stateMutex);
         handler = registeredHandler;
     }
     if (handler == nullptr) {
@@ -230,7 +217,7 @@ bool deliverControl(DWORD control)
 
 bool waitForState(DWORD state, std::chrono::milliseconds bound)
 {
-    std::unique_lock<std::mutex> lock(stateMutex);
+    std::unique_lock<std::recursive_mutex> lock(stateMutex);
     return reportArrived.wait_for(lock, bound, [state] {
         return std::any_of(reportList.begin(), reportList.end(),
                            [state](const SERVICE_STATUS& s) { return s.dwCurrentState == state; });
@@ -242,11 +229,6 @@ bool waitForState(DWORD state, std::chrono::milliseconds bound)
 DWORD GetLastError()
 {
     return lastError;
-}
-
-void SetLastError(DWORD error)
-{
-    lastError = error;
 }
 
 namespace {
@@ -279,22 +261,7 @@ std::basic_string<WCHAR> fromUtf8(const std::string& text)
 // One character in the stand-in's ANSI code page, best fit where it has none.
 char toAnsi(WCHAR c)
 {
-    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
-        return static_cast<char>(c);
-    }
-    switch (c) {
-    case 0x0100:
-    case 0x0101:
-        return c == 0x0100 ? 'A' : 'a';
-    case 0x0113:
-        return 'e';
-    case 0x0131:
-        return 'i';
-    case 0x014D:
-        return 'o';
-    default:
-        return '?';
-    }
+    return c < 0x80 || (c >= 0xA0 && c <= 0xFF) ? static_cast<char>(c) : c == 0x0101 ? 'a' : '?';
 }
 
 // Copies a path of length characters as Windows XP and later do: one that
@@ -392,12 +359,12 @@ HMODULE LoadLibraryA(LPCSTR fileName)
         lastError = 126; // ERROR_MOD_NOT_FOUND
         return nullptr;
     }
-    return reinterpret_cast<HMODULE>(0x5E11);
+    return shell32;
 }
 
 HMODULE GetModuleHandleA(LPCSTR moduleName)
 {
-    return lowerCase(moduleName) == "kernel32.dll" ? reinterpret_cast<HMODULE>(0x6E31) : nullptr;
+    return lowerCase(moduleName) == "kernel32.dll" ? kernel32 : nullptr;
 }
 
 namespace {
@@ -441,16 +408,22 @@ HRESULT WINAPI shellDllGetVersion(DLLVERSIONINFO* version)
 
 FARPROC GetProcAddress(HMODULE module, LPCSTR procName)
 {
-    if (module == reinterpret_cast<HMODULE>(0x5E11) && strcmp(procName, "ShellExecuteExA") == 0) {
-        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&ShellExecuteExA));
-    }
-    if (module == reinterpret_cast<HMODULE>(0x5E11) && strcmp(procName, "DllGetVersion") == 0 &&
-        theWorld.shellVersion != 0) {
-        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&shellDllGetVersion));
-    }
-    if (module == reinterpret_cast<HMODULE>(0x6E31) && strcmp(procName, "SetDefaultDllDirectories") == 0 &&
-        theWorld.kernelLimitsDllSearch) {
-        return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&setDefaultDllDirectories));
+    // Through the generic function pointer type, which may be cast to any other.
+    auto address = [](auto function) { return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(function)); };
+    const struct {
+        HMODULE module;
+        const char* name;
+        FARPROC address;
+        bool present;
+    } exports[] = {
+        {shell32, "ShellExecuteExA", address(&ShellExecuteExA), true},
+        {shell32, "DllGetVersion", address(&shellDllGetVersion), theWorld.shellVersion != 0},
+        {kernel32, "SetDefaultDllDirectories", address(&setDefaultDllDirectories), theWorld.kernelLimitsDllSearch},
+    };
+    for (const auto& exported : exports) {
+        if (exported.module == module && strcmp(exported.name, procName) == 0 && exported.present) {
+            return exported.address;
+        }
     }
     lastError = 127; // ERROR_PROC_NOT_FOUND
     return nullptr;
@@ -466,18 +439,15 @@ HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, 
         lastError = 87;
         return nullptr;
     }
-    std::lock_guard<std::mutex> guard(stateMutex);
-    ++theWorld.eventsCreated;
-    allEvents.push_back(std::make_unique<EventObject>());
-    allEvents.back()->manualReset = manualReset != FALSE;
-    return allEvents.back().get();
+    auto event = std::make_shared<EventObject>();
+    event->manualReset = manualReset != FALSE;
+    return addHandle({Kind::event, "", event});
 }
 
 BOOL SetEvent(HANDLE handle)
 {
-    EventObject* event = liveEvent(handle);
+    std::shared_ptr<EventObject> event = eventOf(handle);
     if (event == nullptr) {
-        lastError = ERROR_INVALID_HANDLE;
         return FALSE;
     }
     std::lock_guard<std::mutex> guard(event->mutex);
@@ -492,9 +462,8 @@ BOOL SetEvent(HANDLE handle)
 // a message rather than wait for the test runner's timeout.
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds)
 {
-    EventObject* event = liveEvent(handle);
+    std::shared_ptr<EventObject> event = eventOf(handle);
     if (event == nullptr) {
-        lastError = ERROR_INVALID_HANDLE;
         return WAIT_FAILED;
     }
     DWORD start = clockMs;
@@ -572,18 +541,17 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_AT
         lastError = ERROR_ACCESS_DENIED;
         return INVALID_HANDLE_VALUE;
     }
-    std::lock_guard<std::mutex> guard(stateMutex);
-    for (const auto& open : openFiles) {
-        const OpenFile& other = open.second;
-        if (other.device == info.st_dev && other.inode == info.st_ino && sharingConflicts(access, shareMode, other)) {
+    Guard guard(stateMutex);
+    for (const auto& open : handles) {
+        const OpenFile& other = open.second.file;
+        if (open.second.kind == Kind::file && other.device == info.st_dev && other.inode == info.st_ino &&
+            sharingConflicts(access, shareMode, other)) {
             close(fd);
             lastError = ERROR_SHARING_VIOLATION;
             return INVALID_HANDLE_VALUE;
         }
     }
-    HANDLE handle = reinterpret_cast<HANDLE>(nextFileHandle++);
-    openFiles[handle] = {fd, access, shareMode, info.st_dev, info.st_ino, false, 0, 0};
-    return handle;
+    return addHandle({Kind::file, "", nullptr, {fd, access, shareMode, info.st_dev, info.st_ino, false, 0, 0}});
 }
 
 // The C runtime opens files through CreateFileA, so on Windows fopen meets
@@ -600,17 +568,19 @@ extern "C" FILE* __wrap_fopen(const char* path, const char* mode)
 
 namespace {
 
-// The open file behind a handle, or null for a handle that is not one,
-// counted as a bad use. Called with stateMutex held.
+// The open file behind a handle, or null for a bad use. Called with
+// stateMutex held.
 OpenFile* openFileOf(HANDLE file)
 {
-    auto found = openFiles.find(file);
-    if (found == openFiles.end()) {
-        ++theWorld.badHandleUses;
-        lastError = ERROR_INVALID_HANDLE;
-        return nullptr;
-    }
-    return &found->second;
+    Handle* open = handleOf(file, Kind::file);
+    return open != nullptr ? &open->file : nullptr;
+}
+
+// The byte range that an OVERLAPPED and a length give.
+std::pair<uint64_t, uint64_t> rangeOf(const OVERLAPPED* overlapped, DWORD bytesLow, DWORD bytesHigh)
+{
+    return {static_cast<uint64_t>(overlapped->OffsetHigh) << 32 | overlapped->Offset,
+            static_cast<uint64_t>(bytesHigh) << 32 | bytesLow};
 }
 
 } // namespace
@@ -622,7 +592,7 @@ BOOL WriteFile(HANDLE file, const void* buffer, DWORD size, LPDWORD written, voi
         theWorld.onLogWrite();
     }
     {
-        std::lock_guard<std::mutex> guard(stateMutex);
+        Guard guard(stateMutex);
         OpenFile* open = openFileOf(file);
         if (open == nullptr) {
             return FALSE;
@@ -644,11 +614,12 @@ namespace {
 // (and writes) there with ERROR_LOCK_VIOLATION. Called with stateMutex held.
 bool lockedByAnother(HANDLE file, uint64_t start, uint64_t length)
 {
-    const OpenFile& mine = openFiles[file];
-    for (const auto& open : openFiles) {
-        const OpenFile& other = open.second;
-        if (open.first != file && other.locked && other.device == mine.device && other.inode == mine.inode &&
-            start < other.lockStart + other.lockLength && other.lockStart < start + length) {
+    const OpenFile& mine = handles[file].file;
+    for (const auto& open : handles) {
+        const OpenFile& other = open.second.file;
+        if (open.first != file && open.second.kind == Kind::file && other.locked && other.device == mine.device &&
+            other.inode == mine.inode && start < other.lockStart + other.lockLength &&
+            other.lockStart < start + length) {
             return true;
         }
     }
@@ -661,7 +632,7 @@ bool lockedByAnother(HANDLE file, uint64_t start, uint64_t length)
 // on Windows, not where another handle holds an exclusive lock.
 BOOL ReadFile(HANDLE file, void* buffer, DWORD size, LPDWORD bytesRead, void*)
 {
-    std::lock_guard<std::mutex> guard(stateMutex);
+    Guard guard(stateMutex);
     OpenFile* open = openFileOf(file);
     if (open == nullptr) {
         return FALSE;
@@ -683,34 +654,29 @@ BOOL ReadFile(HANDLE file, void* buffer, DWORD size, LPDWORD bytesRead, void*)
 // request that does not ask to fail at once would wait for it, counted.
 BOOL LockFileEx(HANDLE file, DWORD flags, DWORD, DWORD bytesLow, DWORD bytesHigh, LPOVERLAPPED overlapped)
 {
-    std::lock_guard<std::mutex> guard(stateMutex);
-    auto found = openFiles.find(file);
-    if (found == openFiles.end() || found->second.locked) {
-        ++theWorld.badHandleUses;
-        lastError = ERROR_INVALID_HANDLE;
+    Guard guard(stateMutex);
+    OpenFile* open = openFileOf(file);
+    if (open == nullptr || open->locked) {
+        theWorld.badHandleUses += open != nullptr ? 1 : 0;
         return FALSE;
     }
     DWORD dataAccess = GENERIC_READ | GENERIC_WRITE | FILE_READ_DATA | FILE_WRITE_DATA;
-    if ((found->second.access & dataAccess) == 0) {
+    if ((open->access & dataAccess) == 0) {
         lastError = ERROR_ACCESS_DENIED;
         return FALSE;
     }
     if (failWith(theWorld.lockError)) {
         return FALSE;
     }
-    uint64_t start = static_cast<uint64_t>(overlapped->OffsetHigh) << 32 | overlapped->Offset;
-    uint64_t length = static_cast<uint64_t>(bytesHigh) << 32 | bytesLow;
-    theWorld.lockStart = start;
-    theWorld.lockLength = length;
+    std::tie(theWorld.lockStart, theWorld.lockLength) = rangeOf(overlapped, bytesLow, bytesHigh);
     theWorld.lockFlags = flags;
-    if (theWorld.appendTurnHeldElsewhere || lockedByAnother(file, start, length)) {
+    if (theWorld.appendTurnHeldElsewhere || lockedByAnother(file, theWorld.lockStart, theWorld.lockLength)) {
         theWorld.blockingLocks += (flags & LOCKFILE_FAIL_IMMEDIATELY) == 0 ? 1 : 0;
         lastError = ERROR_LOCK_VIOLATION;
         return FALSE;
     }
-    found->second.locked = true;
-    found->second.lockStart = start;
-    found->second.lockLength = length;
+    *open = {open->fd,    open->access, open->share,        open->device,
+             open->inode, true,         theWorld.lockStart, theWorld.lockLength};
     ++theWorld.locksGranted;
     return TRUE;
 }
@@ -718,17 +684,15 @@ BOOL LockFileEx(HANDLE file, DWORD flags, DWORD, DWORD bytesLow, DWORD bytesHigh
 // Only the range locked, as on Windows.
 BOOL UnlockFileEx(HANDLE file, DWORD, DWORD bytesLow, DWORD bytesHigh, LPOVERLAPPED overlapped)
 {
-    std::lock_guard<std::mutex> guard(stateMutex);
-    auto found = openFiles.find(file);
-    uint64_t start = static_cast<uint64_t>(overlapped->OffsetHigh) << 32 | overlapped->Offset;
-    uint64_t length = static_cast<uint64_t>(bytesHigh) << 32 | bytesLow;
-    if (found == openFiles.end() || !found->second.locked || start != found->second.lockStart ||
-        length != found->second.lockLength) {
-        ++theWorld.badHandleUses;
+    Guard guard(stateMutex);
+    OpenFile* open = openFileOf(file);
+    if (open == nullptr || !open->locked ||
+        rangeOf(overlapped, bytesLow, bytesHigh) != std::make_pair(open->lockStart, open->lockLength)) {
+        theWorld.badHandleUses += open != nullptr ? 1 : 0;
         lastError = ERROR_NOT_LOCKED;
         return FALSE;
     }
-    found->second.locked = false;
+    open->locked = false;
     return TRUE;
 }
 
@@ -744,30 +708,23 @@ DWORD GetTickCount()
     return clockMs;
 }
 
+// Events, files and the token.
 BOOL CloseHandle(HANDLE handle)
 {
-    {
-        std::lock_guard<std::mutex> guard(stateMutex);
-        if (handle == tokenHandle) {
-            return TRUE;
-        }
-        auto found = openFiles.find(handle);
-        if (found != openFiles.end()) {
-            if (found->second.locked) {
-                ++theWorld.badHandleUses; // closed while holding the turn
-            }
-            close(found->second.fd);
-            openFiles.erase(found);
-            return TRUE;
-        }
+    Guard guard(stateMutex);
+    Handle* open = handleOf(handle, Kind::event, Kind::file);
+    if (open == nullptr) {
+        open = handleOf(handle, Kind::token);
+        theWorld.badHandleUses -= open != nullptr ? 1 : 0; // not a bad use after all
     }
-    EventObject* event = liveEvent(handle);
-    if (event == nullptr) {
-        lastError = ERROR_INVALID_HANDLE;
+    if (open == nullptr) {
         return FALSE;
     }
-    std::lock_guard<std::mutex> guard(stateMutex);
-    event->closed = true;
+    if (open->kind == Kind::file) {
+        theWorld.badHandleUses += open->file.locked ? 1 : 0; // closed while holding the turn
+        close(open->file.fd);
+    }
+    handles.erase(handle);
     return TRUE;
 }
 
@@ -775,7 +732,7 @@ void InitializeCriticalSection(LPCRITICAL_SECTION section)
 {
     // Like the product, never deleted; kept reachable for leak checkers.
     static std::vector<std::unique_ptr<std::recursive_mutex>> sections;
-    std::lock_guard<std::mutex> guard(stateMutex);
+    Guard guard(stateMutex);
     sections.push_back(std::make_unique<std::recursive_mutex>());
     section->lock = sections.back().get();
 }
@@ -817,7 +774,7 @@ BOOL StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* table)
         }
         argv.push_back(nullptr);
         serviceMain(static_cast<DWORD>(arguments.size()), argv.data());
-        std::lock_guard<std::mutex> guard(stateMutex);
+        Guard guard(stateMutex);
         serviceMainReturned = true;
         reportArrived.notify_all();
     });
@@ -834,7 +791,7 @@ BOOL StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* table)
     // As on Windows, the call returns once the service has reported
     // STOPPED, which may be before serviceMain has returned. A service that
     // never does is given up on after a bound, as if the connection broke.
-    std::unique_lock<std::mutex> lock(stateMutex);
+    std::unique_lock<std::recursive_mutex> lock(stateMutex);
     if (!reportArrived.wait_for(lock, stub::stoppedBound, [] { return stoppedReported || serviceMainReturned; })) {
         theWorld.stoppedNeverReported = true;
         fprintf(stderr, "stand-in: no STOPPED within %lld s; the dispatcher returns as on a broken connection\n",
@@ -853,14 +810,14 @@ SERVICE_STATUS_HANDLE RegisterServiceCtrlHandlerA(LPCSTR serviceName, LPHANDLER_
     if (failWith(theWorld.registerHandlerError)) {
         return nullptr;
     }
-    std::lock_guard<std::mutex> guard(stateMutex);
+    Guard guard(stateMutex);
     registeredHandler = handler;
     return theStatusHandle;
 }
 
 BOOL SetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS status)
 {
-    std::lock_guard<std::mutex> guard(stateMutex);
+    Guard guard(stateMutex);
     if (handle != theStatusHandle) {
         ++theWorld.badHandleUses;
         lastError = ERROR_INVALID_HANDLE;
@@ -890,7 +847,7 @@ SC_HANDLE OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD access)
         lastError = 87;
         return nullptr;
     }
-    return newScHandle(true, "");
+    return static_cast<SC_HANDLE>(addHandle({Kind::manager}));
 }
 
 SC_HANDLE CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR displayName, DWORD access, DWORD serviceType,
@@ -900,9 +857,7 @@ SC_HANDLE CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR displayNa
     theWorld.creates.push_back({serviceName, displayName, access, serviceType, startType, errorControl, binaryPath,
                                 loadOrderGroup != nullptr, tagId != nullptr, dependencies != nullptr,
                                 account != nullptr, password != nullptr});
-    ScObject* object = liveScObject(manager);
-    if (object == nullptr || !object->isManager) {
-        lastError = ERROR_INVALID_HANDLE;
+    if (handleOf(manager, Kind::manager) == nullptr) {
         return nullptr;
     }
     if (failWith(theWorld.createServiceError)) {
@@ -927,16 +882,14 @@ SC_HANDLE CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR displayNa
         }
     }
     theWorld.services[key] = {displayName, binaryPath, SERVICE_STOPPED};
-    return newScHandle(false, serviceName);
+    return static_cast<SC_HANDLE>(addHandle({Kind::service, serviceName}));
 }
 
 SC_HANDLE OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD access)
 {
     theWorld.openedServiceNames.push_back(serviceName);
     theWorld.serviceAccess.push_back(access);
-    ScObject* object = liveScObject(manager);
-    if (object == nullptr || !object->isManager) {
-        lastError = ERROR_INVALID_HANDLE;
+    if (handleOf(manager, Kind::manager) == nullptr) {
         return nullptr;
     }
     if (failWith(theWorld.openServiceError)) {
@@ -946,14 +899,13 @@ SC_HANDLE OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD access)
         lastError = ERROR_SERVICE_DOES_NOT_EXIST;
         return nullptr;
     }
-    return newScHandle(false, serviceName);
+    return static_cast<SC_HANDLE>(addHandle({Kind::service, serviceName}));
 }
 
 BOOL QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status)
 {
-    ScObject* object = liveScObject(service);
-    if (object == nullptr || object->isManager) {
-        lastError = ERROR_INVALID_HANDLE;
+    Handle* object = handleOf(service, Kind::service);
+    if (object == nullptr) {
         return FALSE;
     }
     if (failWith(theWorld.queryStatusError)) {
@@ -969,9 +921,8 @@ BOOL QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status)
 
 BOOL DeleteService(SC_HANDLE service)
 {
-    ScObject* object = liveScObject(service);
-    if (object == nullptr || object->isManager) {
-        lastError = ERROR_INVALID_HANDLE;
+    Handle* object = handleOf(service, Kind::service);
+    if (object == nullptr) {
         return FALSE;
     }
     if (failWith(theWorld.deleteServiceError)) {
@@ -986,15 +937,13 @@ BOOL DeleteService(SC_HANDLE service)
 
 BOOL CloseServiceHandle(SC_HANDLE handle)
 {
-    ScObject* object = liveScObject(handle);
+    Handle* object = handleOf(handle, Kind::manager, Kind::service);
     if (object == nullptr) {
-        lastError = ERROR_INVALID_HANDLE;
         return FALSE;
     }
-    std::lock_guard<std::mutex> guard(stateMutex);
-    theWorld.closedHandles.push_back(object->isManager ? "manager" : "service:" + object->name);
-    liveScHandles.erase(object);
-    delete object;
+    Guard guard(stateMutex);
+    theWorld.closedHandles.push_back(object->kind == Kind::manager ? "manager" : "service:" + object->name);
+    handles.erase(handle);
     return TRUE;
 }
 
@@ -1009,7 +958,7 @@ BOOL ShellExecuteExA(SHELLEXECUTEINFOA* info)
                                  info->lpParameters ? info->lpParameters : "", info->lpDirectory != nullptr,
                                  info->nShow, info->fMask});
     {
-        std::lock_guard<std::mutex> guard(stateMutex);
+        Guard guard(stateMutex);
         timelineList.push_back("launch " + theWorld.launches.back().parameters);
         reportArrived.notify_all();
     }
@@ -1133,7 +1082,8 @@ FileSecurity adminsOnly()
 
 } // namespace stub
 
-DWORD GetFullPathNameA(LPCSTR fileName, DWORD size, LPSTR buffer, LPSTR* filePart)
+// Only what the product asks: no file part.
+DWORD GetFullPathNameA(LPCSTR fileName, DWORD size, LPSTR buffer, LPSTR*)
 {
     std::string name = fileName;
     bool absolute = (name.size() >= 3 && name[1] == ':' && name[2] == '\\') || name.rfind("\\\\", 0) == 0;
@@ -1146,9 +1096,6 @@ DWORD GetFullPathNameA(LPCSTR fileName, DWORD size, LPSTR buffer, LPSTR* filePar
         return static_cast<DWORD>(full.size() + 1);
     }
     memcpy(buffer, full.c_str(), full.size() + 1);
-    if (filePart != nullptr) {
-        *filePart = buffer + full.rfind('\\') + 1;
-    }
     return static_cast<DWORD>(full.size());
 }
 
@@ -1228,6 +1175,23 @@ BOOL GetAce(PACL acl, DWORD index, LPVOID* ace)
     return TRUE;
 }
 
+BOOL IsValidSid(PSID sid)
+{
+    const SID* id = static_cast<const SID*>(sid);
+    return id != nullptr && id->Revision == SID_REVISION && id->SubAuthorityCount <= SID_MAX_SUB_AUTHORITIES;
+}
+
+DWORD GetLengthSid(PSID sid)
+{
+    return 8 + 4 * static_cast<const SID*>(sid)->SubAuthorityCount;
+}
+
+// Like Windows', meant for valid SIDs only.
+BOOL EqualSid(PSID first, PSID second)
+{
+    return GetLengthSid(first) == GetLengthSid(second) && memcmp(first, second, GetLengthSid(first)) == 0;
+}
+
 // Only what the product asks: one existing file or folder, no wildcards. As
 // on Windows, a name that ends in a backslash (a bare root) is never found;
 // the tag of an entry that is no reparse point is left 0, as Wine leaves it.
@@ -1243,12 +1207,13 @@ HANDLE FindFirstFileA(LPCSTR fileName, WIN32_FIND_DATAA* found)
     auto tag = theWorld.reparseTags.find(lowerCase(fileName));
     found->dwFileAttributes = tag != theWorld.reparseTags.end() ? FILE_ATTRIBUTE_REPARSE_POINT : FILE_ATTRIBUTE_NORMAL;
     found->dwReserved0 = tag != theWorld.reparseTags.end() ? tag->second : 0;
-    return searchHandle;
+    return addHandle({Kind::search});
 }
 
 BOOL FindClose(HANDLE search)
 {
-    return search == searchHandle ? TRUE : FALSE;
+    Guard guard(stateMutex);
+    return handleOf(search, Kind::search) != nullptr && handles.erase(search) == 1 ? TRUE : FALSE;
 }
 
 UINT GetDriveTypeA(LPCSTR rootPath)
@@ -1264,7 +1229,7 @@ HANDLE GetCurrentProcess()
 
 BOOL OpenProcessToken(HANDLE, DWORD, PHANDLE token)
 {
-    *token = tokenHandle;
+    *token = addHandle({Kind::token});
     return TRUE;
 }
 
@@ -1274,7 +1239,10 @@ BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVOID info
     std::string sid;
     appendSid(sid, theWorld.tokenUser);
     *sizeNeeded = static_cast<DWORD>(sizeof(TOKEN_USER) + sid.size());
-    if (token != tokenHandle || kind != TokenUser || size < *sizeNeeded) {
+    if (handleOf(token, Kind::token) == nullptr) {
+        return FALSE;
+    }
+    if (kind != TokenUser || size < *sizeNeeded) {
         lastError = ERROR_INSUFFICIENT_BUFFER;
         return FALSE;
     }
@@ -1307,22 +1275,19 @@ LONG RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, DWORD access, HKEY* 
     if (!there) {
         return ERROR_FILE_NOT_FOUND;
     }
-    std::lock_guard<std::mutex> guard(stateMutex);
-    *key = reinterpret_cast<HKEY>(nextKey++);
-    openKeys[*key] = path;
+    *key = static_cast<HKEY>(addHandle({Kind::key, path}));
     return ERROR_SUCCESS;
 }
 
 // As on Windows, a string comes without a terminator unless one was stored.
 LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD, LPDWORD type, BYTE* data, LPDWORD size)
 {
-    std::lock_guard<std::mutex> guard(stateMutex);
-    auto open = openKeys.find(key);
-    if (open == openKeys.end()) {
-        ++theWorld.badHandleUses;
+    Guard guard(stateMutex);
+    Handle* open = handleOf(key, Kind::key);
+    if (open == nullptr) {
         return ERROR_INVALID_HANDLE;
     }
-    std::string path = open->second + "\\" + lowerCase(name != nullptr ? name : "");
+    std::string path = open->name + "\\" + lowerCase(name != nullptr ? name : "");
     auto found = std::find_if(theWorld.registry.begin(), theWorld.registry.end(),
                               [&path](const auto& value) { return lowerCase(value.first) == path; });
     if (found == theWorld.registry.end()) {
@@ -1341,11 +1306,11 @@ LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD, LPDWORD type, BYTE* data, 
 
 LONG RegCloseKey(HKEY key)
 {
-    std::lock_guard<std::mutex> guard(stateMutex);
-    if (openKeys.erase(key) == 0) {
-        ++theWorld.badHandleUses;
+    Guard guard(stateMutex);
+    if (handleOf(key, Kind::key) == nullptr) {
         return ERROR_INVALID_HANDLE;
     }
+    handles.erase(key);
     return ERROR_SUCCESS;
 }
 

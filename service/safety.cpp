@@ -1,11 +1,6 @@
-// Who besides administrators may change what the service will run. The
-// service runs as LocalSystem, so whoever can replace svclaunch.exe,
-// service.cnf, the target or the program that opens it, or put a file beside
-// one of them (a DLL it loads from its folder), runs code as LocalSystem at
-// the next start; and whoever can write service.log can forge the lines that
-// a deployment script reads there. Only administrators are trusted: any other
-// owner, and any other account or group that an entry allows a change, is
-// named, since the accounts a machine may hold cannot all be listed.
+// The judgement of what a LocalSystem service runs, before install
+// registers it (see safety.h).
+#include "safety.h"
 #include "accounts.h"
 #include "opener.h"
 #include "permissions.h"
@@ -26,42 +21,52 @@ const DWORD holderChangeRights = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DE
 // away and put another in its place.
 const DWORD ancestorChangeRights = FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_ALL;
 
-// Said of a path too long to name in the log line.
-const char pathTooLongText[] = "Cannot tell who can change a path this long";
+// Said of a path whose owner and entries cannot be read, and of a path too
+// long to name in the log line.
+const char cannotTellWho[] = "Cannot tell who can change ";
+const char aPathThisLong[] = "a path this long";
 
 // Room for any security descriptor of a file seen in practice.
 const DWORD descriptorSize = 16384;
 
 // Where a file or folder stands in the chain from a judged file up to its
 // volume's root.
-enum Place { theFile, itsHolder, furtherUp };
+enum class Place { judgedFile, holdingFolder, folderAbove };
+
+// Whom install trusts besides administrators, and where it writes why it
+// refuses.
+struct Judge {
+    const SID* installingAccount;
+    char* reason;
+    size_t size;
+};
 
 // Writes the reason from up to three parts; one too long for it says so.
 // Returns true, for a refusal.
-static bool refuse(char* reason, size_t size, const char* first, const char* second = "", const char* third = "")
+static bool refuse(const Judge& judge, const char* first, const char* second = "", const char* third = "")
 {
-    if (!joinText(reason, size, first, second, third)) {
-        joinText(reason, size, pathTooLongText);
+    if (!joinText(judge.reason, judge.size, first, second, third)) {
+        joinText(judge.reason, judge.size, cannotTellWho, aPathThisLong);
     }
     return true;
 }
 
 // "Cannot tell who can change PATH, Error Code N", or another question
 // than who can change it.
-static bool refuseForError(const char* question, const char* path, DWORD error, char* reason, size_t size)
+static bool refuseForError(const char* question, const char* path, DWORD error, const Judge& judge)
 {
     char code[12];
     char lead[configValueSize];
     formatDecimal(code, sizeof code, static_cast<int>(error));
     if (!joinText(lead, sizeof lead, question, path)) {
-        return refuse(reason, size, pathTooLongText);
+        return refuse(judge, cannotTellWho, aPathThisLong);
     }
-    return refuse(reason, size, lead, ", Error Code ", code);
+    return refuse(judge, lead, ", Error Code ", code);
 }
 
-static bool cannotTellAbout(const char* path, DWORD error, char* reason, size_t size)
+static bool cannotTellAbout(const char* path, DWORD error, const Judge& judge)
 {
-    return refuseForError("Cannot tell who can change ", path, error, reason, size);
+    return refuseForError(cannotTellWho, path, error, judge);
 }
 
 // Whether path is a junction, a directory symbolic link or a mount point: a
@@ -88,7 +93,7 @@ static bool isLink(const char* path, DWORD* error)
 // object that is not there is passed over (missing); the first folder above
 // it that is there is then judged as its holder. A volume's root cannot be
 // renamed or deleted, and is no link.
-static bool refusesPath(const char* path, Place place, bool atRoot, char* reason, size_t size, bool* missing)
+static bool isUnsafePath(const char* path, Place place, bool atRoot, const Judge& judge, bool* missing)
 {
     // DWORD-aligned, as a descriptor must be; install runs on one thread.
     static DWORD descriptor[descriptorSize / sizeof(DWORD)];
@@ -99,22 +104,25 @@ static bool refusesPath(const char* path, Place place, bool atRoot, char* reason
                           &needed)) {
         finding.error = GetLastError();
         *missing = finding.error == ERROR_FILE_NOT_FOUND || finding.error == ERROR_PATH_NOT_FOUND;
-        return !*missing && cannotTellAbout(path, finding.error, reason, size);
+        return !*missing && cannotTellAbout(path, finding.error, judge);
     }
-    DWORD rights = place == theFile ? fileChangeRights : place == itsHolder ? holderChangeRights : ancestorChangeRights;
+    DWORD rights = place == Place::judgedFile      ? fileChangeRights
+                   : place == Place::holdingFolder ? holderChangeRights
+                                                   : ancestorChangeRights;
     if (atRoot) {
         rights &= ~DELETE;
     }
-    Verdict verdict = judgeDescriptor(descriptor, rights, place == itsHolder ? fileChangeRights : 0, &finding);
+    Verdict verdict = judgeDescriptor(descriptor, rights, place == Place::holdingFolder ? fileChangeRights : 0,
+                                      judge.installingAccount, &finding);
     if (verdict == someoneElseCan) {
         char who[200]; // the longest SID spelt out
         nameSid(finding.who, who, sizeof who);
-        return refuse(reason, size, who, " can change ", path);
+        return refuse(judge, who, " can change ", path);
     }
     if (verdict == nobodyElse && !atRoot && isLink(path, &finding.error)) {
-        return refuse(reason, size, path, " is a link");
+        return refuse(judge, path, " is a link");
     }
-    return (verdict == cannotTell || finding.error != NO_ERROR) && cannotTellAbout(path, finding.error, reason, size);
+    return (verdict == cannotTell || finding.error != NO_ERROR) && cannotTellAbout(path, finding.error, judge);
 }
 
 // Judges the file at fullPath, the folder that holds it and every folder
@@ -122,48 +130,47 @@ static bool refusesPath(const char* path, Place place, bool atRoot, char* reason
 // share is its file server's to change, and a removable disk can be swapped
 // for another: only a local fixed disk is judged at all. fileMissing, where
 // given, tells whether the file itself is not there.
-static bool refusesChain(const char* fullPath, char* reason, size_t size, bool* fileMissing = NULL)
+static bool isUnsafeChain(const char* fullPath, const Judge& judge, bool* fileMissing = NULL)
 {
     const size_t root = 3; // "C:\"
     char path[configValueSize];
     char drive[root + 1] = {fullPath[0], ':', '\\', '\0'};
     bool driveRoot = fullPath[0] != '\0' && fullPath[1] == ':' && fullPath[2] == '\\';
     if (!driveRoot || GetDriveTypeA(drive) != DRIVE_FIXED) {
-        return refuse(reason, size, fullPath, " is not on a local fixed disk");
+        return refuse(judge, fullPath, " is not on a local fixed disk");
     }
     if (!joinText(path, sizeof path, fullPath)) {
-        return refuse(reason, size, pathTooLongText);
+        return refuse(judge, cannotTellWho, aPathThisLong);
     }
-    Place place = theFile;
+    Place place = Place::judgedFile;
     for (;;) {
         size_t length = strlen(path);
         bool missing = false;
-        if (refusesPath(path, place, length <= root, reason, size, &missing)) {
+        if (isUnsafePath(path, place, length <= root, judge, &missing)) {
             return true;
         }
-        if (place == theFile && fileMissing != NULL) {
+        if (place == Place::judgedFile && fileMissing != NULL) {
             *fileMissing = missing;
         }
         if (length <= root) {
             return false;
         }
-        place = missing || place == theFile ? itsHolder : furtherUp;
-        size_t cut = length - 1;
-        while (cut > root && path[cut] != '\\') {
-            --cut;
+        place = missing || place == Place::judgedFile ? Place::holdingFolder : Place::folderAbove;
+        cutToDirectory(path);
+        if (strlen(path) < root) {
+            appendText(path, sizeof path, "\\"); // the root keeps its backslash
         }
-        path[cut] = '\0';
     }
 }
 
 // Judges a file in svclaunch.exe's folder, whose chain is svclaunch.exe's:
 // only the file itself is left. One that is not there is passed over.
-static bool refusesFileBeside(const char* folder, const char* name, char* reason, size_t size)
+static bool isUnsafeFileBeside(const char* folder, const char* name, const Judge& judge)
 {
     char path[configValueSize];
     bool missing = false;
-    return joinText(path, sizeof path, folder, name) ? refusesPath(path, theFile, false, reason, size, &missing)
-                                                     : refuse(reason, size, pathTooLongText);
+    return joinText(path, sizeof path, folder, name) ? isUnsafePath(path, Place::judgedFile, false, judge, &missing)
+                                                     : refuse(judge, cannotTellWho, aPathThisLong);
 }
 
 // How the shell starts a target: a program or a script runs itself; a
@@ -180,8 +187,7 @@ static TargetKind kindOfTarget(const char* path)
         TargetKind kind;
     } kinds[] = {{".exe", program},  {".com", program},  {".bat", program}, {".cmd", program},
                  {".lnk", shortcut}, {".url", shortcut}, {".pif", shortcut}};
-    const char* name = strrchr(path, '\\');
-    const char* extension = strrchr(name != NULL ? name : path, '.');
+    const char* extension = extensionOf(path);
     for (const auto& known : kinds) {
         // cppcheck-suppress useStlAlgorithm ; a plain loop, as everywhere in this program
         if (extension != NULL && equalsIgnoringAsciiCase(extension, known.extension)) {
@@ -196,46 +202,46 @@ const char whichOpener[] = "Cannot tell which program opens ";
 // Judges the program that opens a document, which runs as LocalSystem as
 // the target would. A document that is not there has no program to judge:
 // one put there later would be opened by whatever its kind names then.
-static bool refusesOpener(const char* document, bool documentMissing, char* reason, size_t size)
+static bool isUnsafeOpener(const char* document, bool documentMissing, const Judge& judge)
 {
     char opener[configValueSize];
     DWORD error = documentMissing ? ERROR_FILE_NOT_FOUND : findDocumentOpener(document, opener, sizeof opener);
     if (error != NO_ERROR) {
-        return refuseForError(whichOpener, document, error, reason, size);
+        return refuseForError(whichOpener, document, error, judge);
     }
-    return opener[0] != '\0' && refusesChain(opener, reason, size);
+    return opener[0] != '\0' && isUnsafeChain(opener, judge);
 }
 
-bool findUntrustedChanger(const char* modulePath, char* reason, size_t size)
+bool isUnsafeForLocalSystem(const char* modulePath, const SID* installingAccount, char* reason, size_t size)
 {
+    Judge judge = {installingAccount, reason, size};
+    // The SCM expands %NAME% in a registered path at every start.
+    if (strchr(modulePath, '%') != NULL) {
+        return refuse(judge, "The SCM would expand the % in ", modulePath);
+    }
     char folder[configValueSize];
     char targetPath[configValueSize];
     if (!joinText(folder, sizeof folder, modulePath)) {
-        return refuse(reason, size, pathTooLongText);
+        return refuse(judge, cannotTellWho, aPathThisLong);
     }
-    char* lastBackslash = strrchr(folder, '\\');
-    if (lastBackslash != NULL) {
-        *lastBackslash = '\0';
-    }
+    cutToDirectory(folder);
     // The target as the service will find it: programPath may be relative to
     // the current folder when the verb was given with a relative path.
     // Windows' ANSI calls take at most MAX_PATH - 1 characters.
     DWORD targetLength = GetFullPathNameA(programPath, sizeof targetPath, targetPath, NULL);
     if (targetLength >= MAX_PATH || (targetLength == 0 && GetLastError() == ERROR_FILENAME_EXCED_RANGE)) {
         bool whole = targetLength > 0 && targetLength < sizeof targetPath;
-        return refuse(reason, size, "The target's path is too long: ", whole ? targetPath : programPath);
+        return refuse(judge, "The target's path is too long: ", whole ? targetPath : programPath);
     }
     if (targetLength == 0) {
-        return cannotTellAbout(programPath, GetLastError(), reason, size);
+        return cannotTellAbout(programPath, GetLastError(), judge);
     }
     TargetKind kind = kindOfTarget(targetPath);
     if (kind == shortcut) {
-        return refuse(reason, size, "The target is a shortcut: ", targetPath);
+        return refuse(judge, "The target is a shortcut: ", targetPath);
     }
-    readInstallingAccount();
     bool targetMissing = false;
-    return refusesChain(modulePath, reason, size) || refusesFileBeside(folder, "\\service.cnf", reason, size) ||
-           refusesFileBeside(folder, "\\service.log", reason, size) ||
-           refusesChain(targetPath, reason, size, &targetMissing) ||
-           (kind == document && refusesOpener(targetPath, targetMissing, reason, size));
+    return isUnsafeChain(modulePath, judge) || isUnsafeFileBeside(folder, configFileName, judge) ||
+           isUnsafeFileBeside(folder, logFileName, judge) || isUnsafeChain(targetPath, judge, &targetMissing) ||
+           (kind == document && isUnsafeOpener(targetPath, targetMissing, judge));
 }
