@@ -101,7 +101,7 @@ build_packages=(cmake make g++ googletest libgtest-dev clang libclang-rt-14-dev 
 # and where it cannot be installed those cases are reported as skipped.
 wine_packages=(wine wine64)
 wine32_packages=(wine32:i386)
-release_packages=(python3 openssl osslsigncode)
+release_packages=(python3 python3-yaml openssl osslsigncode)
 
 # wine32 where this machine can have it.
 offer_wine32() {
