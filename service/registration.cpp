@@ -59,8 +59,7 @@ void installService()
     if (manager == NULL) {
         return;
     }
-    // Trusted: it has just been let create services, and so could create a
-    // LocalSystem service of its own anyway.
+    // Trusted: let create services, it could create a LocalSystem one anyway.
     const SID* installingAccount = readInstallingAccount();
     char path[modulePathSize];
     char binaryPath[modulePathSize + 2];

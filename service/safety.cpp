@@ -200,8 +200,8 @@ static TargetKind kindOfTarget(const char* path)
 const char whichOpener[] = "Cannot tell which program opens ";
 
 // Judges the program that opens a document, which runs as LocalSystem as
-// the target would. A document that is not there has no program to judge:
-// one put there later would be opened by whatever its kind names then.
+// the target would. A document that is not there is refused: one put there
+// later would be opened by whatever its kind names then, unjudged.
 static bool isUnsafeOpener(const char* document, bool documentMissing, const Judge& judge)
 {
     char opener[configValueSize];
