@@ -4,65 +4,59 @@
 #include "accounts.h"
 #include "text.h"
 
+#include <ntsecapi.h>
+
 #include <string.h>
 
 // Bytes before a SID's sub-authorities: revision, count, authority.
 const size_t sidHeaderSize = 8;
+// Every SID judged here has one sub-authority at least.
+const size_t shortestSid = sidHeaderSize + sizeof(DWORD);
+// Room for the longest SID spelt out.
+const size_t sidTextSize = 200;
 
-// The first twelve bytes of a SID as Windows lays them out: revision, count
-// of sub-authorities, authority and the first sub-authority. A SID of one
-// sub-authority is all head.
-struct SidHead {
-    BYTE revision;
-    BYTE count;
-    BYTE authority[6];
-    DWORD first;
-};
-
+// A SID this program names, spelt as Windows spells it; a * stands for any
+// one part.
 struct WellKnownSid {
-    SidHead head;
-    DWORD last; // the last sub-authority, where there are more
-    Standing standing;
+    const char* sid;
     const char* name;
+    Standing standing;
 };
 
-// Five sub-authorities beginning with 21 are the accounts and groups of a
-// domain (or of one machine), told apart by the last, the relative ID,
+// A domain's accounts and groups (or one machine's) are S-1-5-21, three
+// parts of the domain's own, and the relative ID, which tells them apart
 // whatever the domain. CREATOR OWNER and CREATOR GROUP stand for whoever
 // later creates an object below and that account's primary group, and
-// OWNER RIGHTS for the owner, who is judged anyway. Everyone and Anonymous
-// Logon come first: they are SIDs of their own too.
-static constexpr WellKnownSid wellKnownSids[] = {
-    {{1, 1, {0, 0, 0, 0, 0, 1}, 0}, 0, untrusted, "Everyone"},
-    {{1, 1, {0, 0, 0, 0, 0, 5}, 7}, 0, untrusted, "Anonymous Logon"},
-    {{1, 1, {0, 0, 0, 0, 0, 2}, 0}, 0, untrusted, "LOCAL"},
-    {{1, 1, {0, 0, 0, 0, 0, 3}, 0}, 0, grantsNobody, "CREATOR OWNER"},
-    {{1, 1, {0, 0, 0, 0, 0, 3}, 1}, 0, grantsCreatorsGroup, "CREATOR GROUP"},
-    {{1, 1, {0, 0, 0, 0, 0, 3}, 4}, 0, grantsNobody, "OWNER RIGHTS"},
-    {{1, 1, {0, 0, 0, 0, 0, 5}, 4}, 0, untrusted, "INTERACTIVE"},
-    {{1, 1, {0, 0, 0, 0, 0, 5}, 11}, 0, untrusted, "Authenticated Users"},
-    {{1, 1, {0, 0, 0, 0, 0, 5}, 13}, 0, untrusted, "Terminal Server User"},
-    {{1, 1, {0, 0, 0, 0, 0, 5}, 15}, 0, untrusted, "This Organization"},
-    {{1, 1, {0, 0, 0, 0, 0, 5}, 18}, 0, trusted, "SYSTEM"},
-    {{1, 2, {0, 0, 0, 0, 0, 5}, 32}, 544, trusted, "Administrators"},
-    {{1, 2, {0, 0, 0, 0, 0, 5}, 32}, 545, untrusted, "Users"},
-    {{1, 2, {0, 0, 0, 0, 0, 5}, 32}, 546, untrusted, "Guests"},
-    {{1, 2, {0, 0, 0, 0, 0, 5}, 32}, 547, untrusted, "Power Users"},
-    {{1, 2, {0, 0, 0, 0, 0, 5}, 32}, 568, untrusted, "IIS_IUSRS"},
-    {{1, 5, {0, 0, 0, 0, 0, 5}, 21}, 512, trusted, "Domain Admins"},
-    {{1, 5, {0, 0, 0, 0, 0, 5}, 21}, 513, untrusted, "Domain Users"},
-    {{1, 5, {0, 0, 0, 0, 0, 5}, 21}, 514, untrusted, "Domain Guests"},
-    {{1, 5, {0, 0, 0, 0, 0, 5}, 21}, 519, trusted, "Enterprise Admins"},
-    {{1, 6, {0, 0, 0, 0, 0, 5}, 80}, 2271478464u, trusted, "TrustedInstaller"},
+// OWNER RIGHTS for the owner, who is judged anyway.
+static const WellKnownSid wellKnownSids[] = {
+    {"S-1-1-0", "Everyone", Standing::untrusted},
+    {"S-1-2-0", "LOCAL", Standing::untrusted},
+    {"S-1-3-0", "CREATOR OWNER", Standing::grantsNobody},
+    {"S-1-3-1", "CREATOR GROUP", Standing::grantsCreatorsGroup},
+    {"S-1-3-4", "OWNER RIGHTS", Standing::grantsNobody},
+    {"S-1-5-4", "INTERACTIVE", Standing::untrusted},
+    {"S-1-5-7", "Anonymous Logon", Standing::untrusted},
+    {"S-1-5-11", "Authenticated Users", Standing::untrusted},
+    {"S-1-5-13", "Terminal Server User", Standing::untrusted},
+    {"S-1-5-15", "This Organization", Standing::untrusted},
+    {"S-1-5-18", "SYSTEM", Standing::trusted},
+    {"S-1-5-19", "LOCAL SERVICE", Standing::untrusted},
+    {"S-1-5-20", "NETWORK SERVICE", Standing::untrusted},
+    {"S-1-5-32-544", "Administrators", Standing::trusted},
+    {"S-1-5-32-545", "Users", Standing::untrusted},
+    {"S-1-5-32-546", "Guests", Standing::untrusted},
+    {"S-1-5-32-547", "Power Users", Standing::untrusted},
+    {"S-1-5-32-568", "IIS_IUSRS", Standing::untrusted},
+    {"S-1-5-21-*-*-*-512", "Domain Admins", Standing::trusted},
+    {"S-1-5-21-*-*-*-513", "Domain Users", Standing::untrusted},
+    {"S-1-5-21-*-*-*-514", "Domain Guests", Standing::untrusted},
+    {"S-1-5-21-*-*-*-519", "Enterprise Admins", Standing::trusted},
+    {"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", "TrustedInstaller", Standing::trusted},
 };
 
-// TrustedInstaller's service SID is S-1-5- followed by these.
-static const DWORD trustedInstallerIds[] = {80, 956008885u, 3418522649u, 1831038044u, 1853292631u, 2271478464u};
-
-static_assert(wellKnownSids[0].head.authority[5] == 1 && wellKnownSids[1].head.first == 7,
-              "Everyone and Anonymous Logon come first");
-static const SidHead& everyone = wellKnownSids[0].head;
-static const SidHead& anonymousLogon = wellKnownSids[1].head;
+// Everyone and Anonymous Logon, for the rules that name them.
+static const SID everyone = {SID_REVISION, 1, {{0, 0, 0, 0, 0, 1}}, {0}};
+static const SID anonymousLogon = {SID_REVISION, 1, {{0, 0, 0, 0, 0, 5}}, {7}};
 
 // EqualSid and the like take SIDs that they do not change as PSID.
 static PSID asSid(const void* sid)
@@ -76,6 +70,12 @@ static union {
     BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
 } tokenUser;
 
+// This machine's built-in Administrator.
+static union {
+    SID sid;
+    BYTE bytes[SECURITY_MAX_SID_SIZE];
+} machineAdministrator;
+
 // A sub-authority, read from the SID's bytes: the structure declares room
 // for one only.
 static DWORD subAuthority(const SID* sid, DWORD index)
@@ -85,73 +85,11 @@ static DWORD subAuthority(const SID* sid, DWORD index)
     return value;
 }
 
-static const WellKnownSid* wellKnown(const SID* sid)
+// Writes sid, valid and so of revision 1, as Windows spells it,
+// S-1-5-21-...: the authority in decimal, or in hexadecimal where it needs
+// more than 32 bits. False when it does not fit.
+static bool spellSid(const SID* sid, char* out, size_t size)
 {
-    for (const WellKnownSid& known : wellKnownSids) {
-        DWORD count = known.head.count;
-        if (memcmp(sid, &known.head, sizeof known.head) != 0 ||
-            (count > 1 && subAuthority(sid, count - 1) != known.last)) {
-            continue;
-        }
-        bool whole = true;
-        for (DWORD i = 1; count == 6 && i < count; ++i) {
-            whole = whole && subAuthority(sid, i) == trustedInstallerIds[i];
-        }
-        if (whole) {
-            return &known;
-        }
-    }
-    return NULL;
-}
-
-const SID* readInstallingAccount()
-{
-    HANDLE token = NULL;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
-        return NULL;
-    }
-    DWORD size = 0;
-    bool read = GetTokenInformation(token, TokenUser, tokenUser.bytes, sizeof tokenUser.bytes, &size) &&
-                isSoundSid(tokenUser.user.User.Sid, SECURITY_MAX_SID_SIZE);
-    CloseHandle(token);
-    return read ? static_cast<const SID*>(tokenUser.user.User.Sid) : NULL;
-}
-
-bool isSoundSid(const void* sid, size_t room)
-{
-    // Every SID judged here has a head: one sub-authority at least.
-    return sid != NULL && room >= sizeof(SidHead) && IsValidSid(asSid(sid)) &&
-           GetLengthSid(asSid(sid)) >= sizeof(SidHead) && GetLengthSid(asSid(sid)) <= room;
-}
-
-Standing standingOf(const SID* sid, const SID* installingAccount)
-{
-    if (installingAccount != NULL && EqualSid(asSid(sid), asSid(installingAccount))) {
-        return trusted;
-    }
-    const WellKnownSid* known = wellKnown(sid);
-    return known != NULL ? known->standing : untrusted;
-}
-
-bool denialCovers(const SID* denied, const SID* allowed)
-{
-    return EqualSid(asSid(denied), asSid(allowed)) ||
-           (EqualSid(asSid(denied), asSid(&everyone)) && !EqualSid(asSid(allowed), asSid(&anonymousLogon)));
-}
-
-const SID* everyoneSid()
-{
-    return reinterpret_cast<const SID*>(&everyone);
-}
-
-bool nameSid(const SID* sid, char* out, size_t size)
-{
-    const WellKnownSid* known = wellKnown(sid);
-    if (known != NULL) {
-        return joinText(out, size, known->name);
-    }
-    // The authority in decimal, or in hexadecimal where it needs more than
-    // 32 bits, as Windows spells it.
     const BYTE* authority = sid->IdentifierAuthority.Value;
     char number[16] = "0x";
     if (authority[0] != 0 || authority[1] != 0) {
@@ -172,4 +110,128 @@ bool nameSid(const SID* sid, char* out, size_t size)
                appendText(out, size, number);
     }
     return fits;
+}
+
+// Whether spelt reads as pattern, in which each * stands for one part of
+// one digit or more.
+static bool spellsAs(const char* spelt, const char* pattern)
+{
+    for (; *pattern != '\0'; ++pattern) {
+        if (*pattern != '*') {
+            if (*spelt++ != *pattern) {
+                return false;
+            }
+            continue;
+        }
+        if (*spelt < '0' || *spelt > '9') {
+            return false;
+        }
+        while (*spelt >= '0' && *spelt <= '9') {
+            ++spelt;
+        }
+    }
+    return *spelt == '\0';
+}
+
+// The row of sid, or NULL for a SID this program has no name for.
+static const WellKnownSid* wellKnown(const SID* sid)
+{
+    char spelt[sidTextSize];
+    if (!spellSid(sid, spelt, sizeof spelt)) {
+        return NULL;
+    }
+    for (const WellKnownSid& known : wellKnownSids) {
+        // cppcheck-suppress useStlAlgorithm ; a plain loop, as everywhere in this program
+        if (spellsAs(spelt, known.sid)) {
+            return &known;
+        }
+    }
+    return NULL;
+}
+
+// The SID of the account that runs this process, or NULL when the token
+// cannot be read.
+static const SID* readInstallingAccount()
+{
+    HANDLE token = NULL;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        return NULL;
+    }
+    DWORD size = 0;
+    bool read = GetTokenInformation(token, TokenUser, tokenUser.bytes, sizeof tokenUser.bytes, &size) &&
+                isSoundSid(tokenUser.user.User.Sid, SECURITY_MAX_SID_SIZE);
+    CloseHandle(token);
+    return read ? static_cast<const SID*>(tokenUser.user.User.Sid) : NULL;
+}
+
+// The RID 500 account of this machine's own account domain, read from the
+// local policy; NULL when it cannot be read. Another domain's RID 500 is
+// that domain's, and is not trusted.
+static const SID* readMachineAdministrator()
+{
+    LSA_OBJECT_ATTRIBUTES attributes = {};
+    LSA_HANDLE policy = NULL;
+    if (LsaOpenPolicy(NULL, &attributes, POLICY_VIEW_LOCAL_INFORMATION, &policy) != 0) {
+        return NULL;
+    }
+    PVOID information = NULL;
+    NTSTATUS status = LsaQueryInformationPolicy(policy, PolicyAccountDomainInformation, &information);
+    LsaClose(policy);
+    if (status != 0 || information == NULL) {
+        return NULL;
+    }
+    const SID* domain = static_cast<const SID*>(static_cast<POLICY_ACCOUNT_DOMAIN_INFO*>(information)->DomainSid);
+    const DWORD administrator = DOMAIN_USER_RID_ADMIN;
+    // Room for one more sub-authority, and so no more than the most a SID may have.
+    bool fits = isSoundSid(domain, sizeof machineAdministrator - sizeof administrator);
+    if (fits) {
+        DWORD length = GetLengthSid(asSid(domain));
+        memcpy(machineAdministrator.bytes, domain, length);
+        memcpy(machineAdministrator.bytes + length, &administrator, sizeof administrator);
+        ++machineAdministrator.sid.SubAuthorityCount;
+    }
+    LsaFreeMemory(information);
+    return fits ? &machineAdministrator.sid : NULL;
+}
+
+TrustedAccounts readTrustedAccounts()
+{
+    TrustedAccounts trusted = {readInstallingAccount(), readMachineAdministrator()};
+    return trusted;
+}
+
+bool isSoundSid(const void* sid, size_t room)
+{
+    return sid != NULL && room >= shortestSid && IsValidSid(asSid(sid)) && GetLengthSid(asSid(sid)) >= shortestSid &&
+           GetLengthSid(asSid(sid)) <= room;
+}
+
+Standing standingOf(const SID* sid, const TrustedAccounts& trusted)
+{
+    const SID* const accounts[] = {trusted.installingAccount, trusted.machineAdministrator};
+    for (const SID* account : accounts) {
+        // cppcheck-suppress useStlAlgorithm ; a plain loop, as everywhere in this program
+        if (account != NULL && EqualSid(asSid(sid), asSid(account))) {
+            return Standing::trusted;
+        }
+    }
+    const WellKnownSid* known = wellKnown(sid);
+    return known != NULL ? known->standing : Standing::untrusted;
+}
+
+bool denialCovers(const SID* denied, const SID* allowed)
+{
+    return EqualSid(asSid(denied), asSid(allowed)) ||
+           (EqualSid(asSid(denied), asSid(&everyone)) && !EqualSid(asSid(allowed), asSid(&anonymousLogon)));
+}
+
+const SID* everyoneSid()
+{
+    return &everyone;
+}
+
+bool nameSid(const SID* sid, char* out, size_t size)
+{
+    const WellKnownSid* known = wellKnown(sid);
+    return known != NULL ? joinText(out, size, known->name) : spellSid(sid, out, size);
 }

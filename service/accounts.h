@@ -11,17 +11,27 @@
 // may, anyone else may not; some SIDs grant nobody anything on the object
 // that names them, and one, CREATOR GROUP, grants the creator's primary
 // group what files inherit.
-enum Standing { untrusted, trusted, grantsNobody, grantsCreatorsGroup };
+enum class Standing { untrusted, trusted, grantsNobody, grantsCreatorsGroup };
 
-// The SID of the account that runs this process, or NULL when the token
-// cannot be read.
-const SID* readInstallingAccount();
+// The accounts trusted besides the administrators' groups, NULL where they
+// could not be read: the account that runs install (let create services,
+// it could create a LocalSystem service of its own anyway), and this
+// machine's own built-in Administrator, which owns what it copies when it
+// runs without a split token.
+struct TrustedAccounts {
+    const SID* installingAccount;
+    const SID* machineAdministrator;
+};
+
+// Reads both from this process's token and this machine's own policy; no
+// domain is asked.
+TrustedAccounts readTrustedAccounts();
 
 // Whether sid is a valid SID that fits in room bytes.
 bool isSoundSid(const void* sid, size_t room);
 
-// Where sid stands; installingAccount (NULL: none) is trusted too.
-Standing standingOf(const SID* sid, const SID* installingAccount);
+// Where sid stands.
+Standing standingOf(const SID* sid, const TrustedAccounts& trusted);
 
 // Whether an earlier denial to denied takes rights from an allowance to
 // allowed: a denial to that very SID does, and one to Everyone does for all

@@ -1,7 +1,23 @@
-// The executable's own path as the ANSI calls spell it.
+// Names as the ANSI calls spell them.
 #include "svclaunch.h"
 
-#include <string.h>
+bool spellExactly(const WCHAR* wide, char* ansi, int size)
+{
+    WCHAR back[configValueSize];
+    if (WideCharToMultiByte(CP_ACP, 0, wide, -1, ansi, size, NULL, NULL) == 0) {
+        ansi[0] = '\0';
+        return false;
+    }
+    if (MultiByteToWideChar(CP_ACP, 0, ansi, -1, back, configValueSize) == 0) {
+        return false;
+    }
+    for (int i = 0; back[i] == wide[i]; ++i) {
+        if (wide[i] == 0) {
+            return true;
+        }
+    }
+    return false;
+}
 
 // Where the ANSI code page lacks a character of a path, Windows' ANSI calls
 // (GetModuleFileNameA, the runtime's argv[0]) give a best-fit look-alike:
@@ -14,14 +30,6 @@ bool ownPathIsExact()
 {
     WCHAR path[configValueSize];
     DWORD length = GetModuleFileNameW(NULL, path, configValueSize);
-    if (length == 0 || length >= configValueSize) {
-        return false;
-    }
     char ansi[2 * configValueSize]; // a double-byte code page takes two bytes a character
-    if (WideCharToMultiByte(CP_ACP, 0, path, -1, ansi, sizeof ansi, NULL, NULL) == 0) {
-        return false;
-    }
-    WCHAR back[configValueSize];
-    int backLength = MultiByteToWideChar(CP_ACP, 0, ansi, -1, back, configValueSize);
-    return backLength == static_cast<int>(length) + 1 && memcmp(back, path, length * sizeof(WCHAR)) == 0;
+    return length != 0 && length < configValueSize && spellExactly(path, ansi, sizeof ansi);
 }

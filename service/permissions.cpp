@@ -9,28 +9,37 @@
 // may hold, so it counts; a conditional denial may not, so it is not
 // credited. An object entry that names a kind of directory object grants or
 // denies nothing on files; without one it counts as a plain entry. Any other
-// kind is one this program does not read.
-enum EntryKind { allowance, denial, passedOver, unknownKind };
+// type (audit, alarm, compound and label entries, and types this program
+// does not know) is one it does not read in a DACL.
+enum class EntryKind { allowance, denial, passedOver, unknownKind };
 
 static EntryKind kindOf(BYTE type, DWORD objectFlags)
 {
-    // By type: allowed, denied, three audit and alarm kinds, allowed and
-    // denied object entries, two more, then the conditional allowance and
-    // denial and their object entries.
-    static const BYTE kinds[] = {allowance,   denial,      unknownKind, unknownKind, unknownKind, allowance, denial,
-                                 unknownKind, unknownKind, allowance,   passedOver,  allowance,   passedOver};
     bool namesObjectType = (objectFlags & ACE_OBJECT_TYPE_PRESENT) != 0;
-    if (type >= sizeof kinds) {
-        return unknownKind;
+    switch (type) {
+    case ACCESS_ALLOWED_ACE_TYPE:
+    case ACCESS_ALLOWED_CALLBACK_ACE_TYPE:
+    case ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE:
+        return EntryKind::allowance;
+    case ACCESS_ALLOWED_OBJECT_ACE_TYPE:
+        return namesObjectType ? EntryKind::passedOver : EntryKind::allowance;
+    case ACCESS_DENIED_ACE_TYPE:
+        return EntryKind::denial;
+    case ACCESS_DENIED_OBJECT_ACE_TYPE:
+        return namesObjectType ? EntryKind::passedOver : EntryKind::denial;
+    case ACCESS_DENIED_CALLBACK_ACE_TYPE:
+    case ACCESS_DENIED_CALLBACK_OBJECT_ACE_TYPE:
+        return EntryKind::passedOver;
+    default:
+        return EntryKind::unknownKind;
     }
-    bool objectEntry = type == ACCESS_ALLOWED_OBJECT_ACE_TYPE || type == ACCESS_DENIED_OBJECT_ACE_TYPE;
-    return objectEntry && namesObjectType ? passedOver : static_cast<EntryKind>(kinds[type]);
 }
 
 // One entry of a DACL as it counts here.
 struct Entry {
     EntryKind kind;
     BYTE flags;
+    bool typedInheritance; // only objects of one type inherit it, never files
     DWORD mask;
     const SID* sid;
 };
@@ -64,59 +73,65 @@ static DWORD readEntry(PACL dacl, DWORD index, Entry* entry)
     }
     entry->kind = kindOf(type, objectFlags);
     entry->flags = header->AceFlags;
-    if (entry->kind == unknownKind) {
+    entry->typedInheritance = (objectFlags & ACE_INHERITED_OBJECT_TYPE_PRESENT) != 0;
+    if (entry->kind == EntryKind::unknownKind) {
         return ERROR_NOT_SUPPORTED;
     }
     entry->sid = reinterpret_cast<const SID*>(bytes + offset);
-    bool sound =
-        entry->kind == passedOver || (offset < header->AceSize && isSoundSid(entry->sid, header->AceSize - offset));
+    bool sound = entry->kind == EntryKind::passedOver ||
+                 (offset < header->AceSize && isSoundSid(entry->sid, header->AceSize - offset));
     return sound ? NO_ERROR : ERROR_INVALID_ACL;
 }
 
 // Whether an entry applies where it is judged: on the object itself unless
 // only inherited, or on a file created in the folder when files inherit it.
+// A denial that only objects of one type inherit takes nothing from a new
+// file, which has no type; such an allowance is still counted against it.
 static bool appliesTo(const Entry& entry, bool newFile)
 {
-    return newFile ? (entry.flags & OBJECT_INHERIT_ACE) != 0 : (entry.flags & INHERIT_ONLY_ACE) == 0;
+    if (!newFile) {
+        return (entry.flags & INHERIT_ONLY_ACE) == 0;
+    }
+    return (entry.flags & OBJECT_INHERIT_ACE) != 0 && !(entry.kind == EntryKind::denial && entry.typedInheritance);
 }
 
 // Reads the entries that apply, in order, as Windows does: a denial that
 // comes before an allowance takes those rights away (see denialCovers).
-static Verdict judgeEntries(PACL dacl, DWORD rights, bool newFile, const SID* installingAccount, Finding* finding)
+static Verdict judgeEntries(PACL dacl, DWORD rights, bool newFile, const TrustedAccounts& trusted, Finding* finding)
 {
     for (DWORD i = 0; i < dacl->AceCount; ++i) {
         Entry allowed = {};
         finding->error = readEntry(dacl, i, &allowed);
         if (finding->error != NO_ERROR) {
-            return cannotTell;
+            return Verdict::cannotTell;
         }
-        if (allowed.kind != allowance || !appliesTo(allowed, newFile)) {
+        if (allowed.kind != EntryKind::allowance || !appliesTo(allowed, newFile)) {
             continue;
         }
         // CREATOR GROUP's entries that files inherit give its rights to the
         // primary group of whoever creates one.
-        Standing standing = standingOf(allowed.sid, installingAccount);
-        if (standing != untrusted && !(newFile && standing == grantsCreatorsGroup)) {
+        Standing standing = standingOf(allowed.sid, trusted);
+        if (standing != Standing::untrusted && !(newFile && standing == Standing::grantsCreatorsGroup)) {
             continue;
         }
         DWORD denied = 0;
         for (DWORD j = 0; j < i; ++j) {
             Entry earlier = {};
-            if (readEntry(dacl, j, &earlier) == NO_ERROR && earlier.kind == denial && appliesTo(earlier, newFile) &&
-                denialCovers(earlier.sid, allowed.sid)) {
+            if (readEntry(dacl, j, &earlier) == NO_ERROR && earlier.kind == EntryKind::denial &&
+                appliesTo(earlier, newFile) && denialCovers(earlier.sid, allowed.sid)) {
                 denied |= earlier.mask;
             }
         }
         if ((allowed.mask & rights & ~denied) != 0) {
             finding->who = allowed.sid;
-            return someoneElseCan;
+            return Verdict::someoneElseCan;
         }
     }
-    return nobodyElse;
+    return Verdict::nobodyElse;
 }
 
 Verdict judgeDescriptor(PSECURITY_DESCRIPTOR descriptor, DWORD rights, DWORD newFileRights,
-                        const SID* installingAccount, Finding* finding)
+                        const TrustedAccounts& trusted, Finding* finding)
 {
     PSID owner = NULL;
     BOOL present = FALSE;
@@ -125,23 +140,23 @@ Verdict judgeDescriptor(PSECURITY_DESCRIPTOR descriptor, DWORD rights, DWORD new
     if (!GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) ||
         !GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted)) {
         finding->error = GetLastError();
-        return cannotTell;
+        return Verdict::cannotTell;
     }
     if (!present || dacl == NULL) {
         finding->who = everyoneSid();
-        return someoneElseCan;
+        return Verdict::someoneElseCan;
     }
     if (!isSoundSid(owner, SECURITY_MAX_SID_SIZE)) {
         finding->error = ERROR_INVALID_SECURITY_DESCR;
-        return cannotTell;
+        return Verdict::cannotTell;
     }
-    if (standingOf(static_cast<const SID*>(owner), installingAccount) != trusted) {
+    if (standingOf(static_cast<const SID*>(owner), trusted) != Standing::trusted) {
         finding->who = static_cast<const SID*>(owner);
-        return someoneElseCan;
+        return Verdict::someoneElseCan;
     }
-    Verdict verdict = judgeEntries(dacl, rights, false, installingAccount, finding);
-    if (verdict == nobodyElse && newFileRights != 0) {
-        verdict = judgeEntries(dacl, newFileRights, true, installingAccount, finding);
+    Verdict verdict = judgeEntries(dacl, rights, false, trusted, finding);
+    if (verdict == Verdict::nobodyElse && newFileRights != 0) {
+        verdict = judgeEntries(dacl, newFileRights, true, trusted, finding);
     }
     return verdict;
 }

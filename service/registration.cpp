@@ -16,13 +16,14 @@ const char invalidHandleText[] = "Handle invalid while trying to Remove Brindlew
 // whatever watches the log for a failed install counts each of them.
 const char notInstalledText[] = "Was not Installed Successfully. ";
 
-// Reads the executable's full path into path (modulePathSize bytes). False
-// when it cannot be had whole, or when it is too long for any SCM to start
-// (MAX_PATH characters or more).
+// Reads the executable's full path into path (modulePathSize bytes), spelt
+// in the ANSI code page. False when it cannot be had whole or spelt exactly,
+// or when it is too long for any SCM to start (MAX_PATH characters or more).
 static bool readModulePath(char* path)
 {
-    DWORD length = GetModuleFileNameA(NULL, path, modulePathSize);
-    return length != 0 && length < MAX_PATH;
+    WCHAR widePath[modulePathSize];
+    DWORD length = GetModuleFileNameW(NULL, widePath, modulePathSize);
+    return length != 0 && length < MAX_PATH && spellExactly(widePath, path, modulePathSize);
 }
 
 // Room for any reason install gives: a path, and an account spelt out as a SID.
@@ -39,10 +40,10 @@ static void logNotInstalled(const char* reason)
 
 // Checks what the SCM would run as LocalSystem before it is registered;
 // logs why not and returns false when it is unsafe.
-static bool safeToRegister(const char* path, const SID* installingAccount)
+static bool safeToRegister(const char* path)
 {
     char reason[reasonSize];
-    if (!isUnsafeForLocalSystem(path, installingAccount, reason, sizeof reason)) {
+    if (!isUnsafeForLocalSystem(path, programPath, readTrustedAccounts(), reason, sizeof reason)) {
         return true;
     }
     logNotInstalled(reason);
@@ -59,12 +60,9 @@ void installService()
     if (manager == NULL) {
         return;
     }
-    // Trusted: let create services, it could create a LocalSystem one anyway.
-    const SID* installingAccount = readInstallingAccount();
     char path[modulePathSize];
     char binaryPath[modulePathSize + 2];
-    if (readModulePath(path) && safeToRegister(path, installingAccount) &&
-        joinText(binaryPath, sizeof binaryPath, "\"", path, "\"")) {
+    if (readModulePath(path) && safeToRegister(path) && joinText(binaryPath, sizeof binaryPath, "\"", path, "\"")) {
         SC_HANDLE service =
             CreateServiceA(manager, serviceName, serviceName, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
                            SERVICE_AUTO_START, SERVICE_ERROR_IGNORE, binaryPath, NULL, NULL, NULL, NULL, NULL);

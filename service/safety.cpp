@@ -1,8 +1,6 @@
 // The judgement of what a LocalSystem service runs, before install
 // registers it (see safety.h).
 #include "safety.h"
-#include "accounts.h"
-#include "opener.h"
 #include "permissions.h"
 #include "svclaunch.h"
 #include "text.h"
@@ -29,14 +27,17 @@ const char aPathThisLong[] = "a path this long";
 // Room for any security descriptor of a file seen in practice.
 const DWORD descriptorSize = 16384;
 
+// The length of a drive's root, "C:\".
+const size_t rootLength = 3;
+
 // Where a file or folder stands in the chain from a judged file up to its
-// volume's root.
+// volume's root; in this order, the rights that matter at each.
 enum class Place { judgedFile, holdingFolder, folderAbove };
 
 // Whom install trusts besides administrators, and where it writes why it
 // refuses.
 struct Judge {
-    const SID* installingAccount;
+    const TrustedAccounts& trusted;
     char* reason;
     size_t size;
 };
@@ -51,142 +52,202 @@ static bool refuse(const Judge& judge, const char* first, const char* second = "
     return true;
 }
 
-// "Cannot tell who can change PATH, Error Code N", or another question
-// than who can change it.
-static bool refuseForError(const char* question, const char* path, DWORD error, const Judge& judge)
+// Refuses with "Cannot tell who can change PATH, Error Code N".
+static bool cannotTellAbout(const char* path, DWORD error, const Judge& judge)
 {
     char code[12];
     char lead[configValueSize];
     formatDecimal(code, sizeof code, static_cast<int>(error));
-    if (!joinText(lead, sizeof lead, question, path)) {
-        return refuse(judge, cannotTellWho, aPathThisLong);
+    return joinText(lead, sizeof lead, cannotTellWho, path) ? refuse(judge, lead, ", Error Code ", code)
+                                                            : refuse(judge, cannotTellWho, aPathThisLong);
+}
+
+// Whether path begins with a drive's root, "X:\".
+static bool beginsAtDriveRoot(const char* path)
+{
+    return path[0] != '\0' && path[1] == ':' && path[2] == '\\';
+}
+
+// Whether an entry as FindFirstFileW lists it is a junction, a symbolic
+// link or a mount point: a name that stands for another place, whose
+// permissions and chain are not those judged here. A tag that says nothing
+// counts as such a name too (Wine gives no tag for a Unix symbolic link);
+// other reparse points, such as deduplicated files, are files like any
+// other. The tag is only set for a reparse point.
+static bool isLink(const WIN32_FIND_DATAW& entry)
+{
+    DWORD tag = entry.dwReserved0;
+    return (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && (IsReparseTagNameSurrogate(tag) || tag == 0);
+}
+
+// Starts FindFirstFileW on path followed by tail, for a listing that is
+// exact whatever the code page spells. Returns NO_ERROR or why not.
+static DWORD findFirst(const char* path, const char* tail, WIN32_FIND_DATAW* found, HANDLE* search)
+{
+    char pattern[configValueSize];
+    WCHAR widePattern[configValueSize];
+    if (!joinText(pattern, sizeof pattern, path, tail)) {
+        return ERROR_FILENAME_EXCED_RANGE;
     }
-    return refuse(judge, lead, ", Error Code ", code);
-}
-
-static bool cannotTellAbout(const char* path, DWORD error, const Judge& judge)
-{
-    return refuseForError(cannotTellWho, path, error, judge);
-}
-
-// Whether path is a junction, a directory symbolic link or a mount point: a
-// name that stands for another place, whose permissions and chain are not
-// those judged here. A tag that says nothing counts as such a name too (Wine
-// gives no tag for a Unix symbolic link); other reparse points, such as
-// deduplicated files, are files like any other. Sets error when it cannot
-// be told.
-static bool isLink(const char* path, DWORD* error)
-{
-    WIN32_FIND_DATAA found = {};
-    HANDLE search = FindFirstFileA(path, &found);
+    if (MultiByteToWideChar(CP_ACP, 0, pattern, -1, widePattern, configValueSize) == 0) {
+        return GetLastError();
+    }
+    *search = FindFirstFileW(widePattern, found);
     // INVALID_HANDLE_VALUE is Windows' own cast of -1 to a handle.
-    if (search == INVALID_HANDLE_VALUE) { // NOLINT(performance-no-int-to-ptr)
-        *error = GetLastError();
-        return false;
-    }
-    FindClose(search);
-    return (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
-           (IsReparseTagNameSurrogate(found.dwReserved0) || found.dwReserved0 == 0);
+    return *search == INVALID_HANDLE_VALUE ? GetLastError() : NO_ERROR; // NOLINT(performance-no-int-to-ptr)
 }
 
-// Judges one file or folder for what can be done to it at its place. An
-// object that is not there is passed over (missing); the first folder above
-// it that is there is then judged as its holder. A volume's root cannot be
-// renamed or deleted, and is no link.
-static bool isUnsafePath(const char* path, Place place, bool atRoot, const Judge& judge, bool* missing)
+// Judges the owner and entries of one file or folder for what can be done
+// to it at its place; a folder that holds what runs also for what files
+// created there get. A file that is gone since it was listed is passed over;
+// a folder that is not there is refused: one made later would get what its
+// parent gives new folders, which is not judged. A volume's root cannot be
+// renamed or deleted.
+static bool isUnsafeObject(const char* path, Place place, bool atRoot, const Judge& judge)
 {
     // DWORD-aligned, as a descriptor must be; install runs on one thread.
     static DWORD descriptor[descriptorSize / sizeof(DWORD)];
     DWORD needed = 0;
-    *missing = false;
-    Finding finding = {NULL, 0};
     if (!GetFileSecurityA(path, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor, sizeof descriptor,
                           &needed)) {
-        finding.error = GetLastError();
-        *missing = finding.error == ERROR_FILE_NOT_FOUND || finding.error == ERROR_PATH_NOT_FOUND;
-        return !*missing && cannotTellAbout(path, finding.error, judge);
+        DWORD error = GetLastError();
+        bool gone = place == Place::judgedFile && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND);
+        return !gone && cannotTellAbout(path, error, judge);
     }
-    DWORD rights = place == Place::judgedFile      ? fileChangeRights
-                   : place == Place::holdingFolder ? holderChangeRights
-                                                   : ancestorChangeRights;
+    static const DWORD rightsAt[] = {fileChangeRights, holderChangeRights, ancestorChangeRights};
+    DWORD rights = rightsAt[static_cast<int>(place)];
     if (atRoot) {
         rights &= ~DELETE;
     }
+    Finding finding = {NULL, NO_ERROR};
     Verdict verdict = judgeDescriptor(descriptor, rights, place == Place::holdingFolder ? fileChangeRights : 0,
-                                      judge.installingAccount, &finding);
-    if (verdict == someoneElseCan) {
+                                      judge.trusted, &finding);
+    if (verdict == Verdict::someoneElseCan) {
         char who[200]; // the longest SID spelt out
         nameSid(finding.who, who, sizeof who);
         return refuse(judge, who, " can change ", path);
     }
-    if (verdict == nobodyElse && !atRoot && isLink(path, &finding.error)) {
-        return refuse(judge, path, " is a link");
-    }
-    return (verdict == cannotTell || finding.error != NO_ERROR) && cannotTellAbout(path, finding.error, judge);
+    return verdict == Verdict::cannotTell && cannotTellAbout(path, finding.error, judge);
 }
 
-// Judges the file at fullPath, the folder that holds it and every folder
-// above it up to its volume's root, each for what matters at its place. A
-// share is its file server's to change, and a removable disk can be swapped
-// for another: only a local fixed disk is judged at all. fileMissing, where
-// given, tells whether the file itself is not there.
-static bool isUnsafeChain(const char* fullPath, const Judge& judge, bool* fileMissing = NULL)
+// Refuses a folder of a chain that is a link, or of which that cannot be
+// told. A volume's root is no link.
+static bool isUnsafeLink(const char* path, const Judge& judge)
 {
-    const size_t root = 3; // "C:\"
-    char path[configValueSize];
-    char drive[root + 1] = {fullPath[0], ':', '\\', '\0'};
-    bool driveRoot = fullPath[0] != '\0' && fullPath[1] == ':' && fullPath[2] == '\\';
-    if (!driveRoot || GetDriveTypeA(drive) != DRIVE_FIXED) {
-        return refuse(judge, fullPath, " is not on a local fixed disk");
+    WIN32_FIND_DATAW found = {};
+    HANDLE search = NULL;
+    DWORD error = findFirst(path, "", &found, &search);
+    if (error != NO_ERROR) {
+        return cannotTellAbout(path, error, judge);
     }
-    if (!joinText(path, sizeof path, fullPath)) {
+    FindClose(search);
+    return isLink(found) && refuse(judge, path, " is a link");
+}
+
+// Judges folder, which holds what runs, and every folder above it up to its
+// volume's root, each for what matters at its place. A share is its file
+// server's to change, and removable media can be swapped: only a local
+// fixed disk is judged at all.
+static bool isUnsafeChain(const char* folder, const Judge& judge)
+{
+    char path[configValueSize];
+    if (!joinText(path, sizeof path, folder, strlen(folder) < rootLength ? "\\" : "")) {
         return refuse(judge, cannotTellWho, aPathThisLong);
     }
-    Place place = Place::judgedFile;
-    for (;;) {
-        size_t length = strlen(path);
-        bool missing = false;
-        if (isUnsafePath(path, place, length <= root, judge, &missing)) {
+    char drive[rootLength + 1] = {path[0], ':', '\\', '\0'};
+    if (!beginsAtDriveRoot(path) || GetDriveTypeA(drive) != DRIVE_FIXED) {
+        return refuse(judge, folder, " is not on a local fixed disk");
+    }
+    for (Place place = Place::holdingFolder;; place = Place::folderAbove) {
+        bool atRoot = strlen(path) <= rootLength;
+        if (isUnsafeObject(path, place, atRoot, judge) || (!atRoot && isUnsafeLink(path, judge))) {
             return true;
         }
-        if (place == Place::judgedFile && fileMissing != NULL) {
-            *fileMissing = missing;
-        }
-        if (length <= root) {
+        if (atRoot) {
             return false;
         }
-        place = missing || place == Place::judgedFile ? Place::holdingFolder : Place::folderAbove;
         cutToDirectory(path);
-        if (strlen(path) < root) {
+        if (strlen(path) < rootLength) {
             appendText(path, sizeof path, "\\"); // the root keeps its backslash
         }
     }
 }
 
-// Judges a file in svclaunch.exe's folder, whose chain is svclaunch.exe's:
-// only the file itself is left. One that is not there is passed over.
-static bool isUnsafeFileBeside(const char* folder, const char* name, const Judge& judge)
+// Recursive once at most: a .local folder's own folders are not listed.
+static bool isUnsafeFolderContents(const char* folder, bool withLocalFolders, // NOLINT(misc-no-recursion)
+                                   const Judge& judge);
+
+// Judges one entry of folder's listing, with its attributes as listed: a
+// file as what runs; and where withLocalFolders, a folder whose name ends
+// in .local as a folder that holds what runs, with its files, since Windows
+// loads a program's DLLs from its NAME.local first (every such folder,
+// whatever the case rules of its name). Other folders hold nothing that
+// runs.
+static bool isUnsafeEntry(const char* folder, const WIN32_FIND_DATAW& entry, // NOLINT(misc-no-recursion)
+                          bool withLocalFolders, const Judge& judge)
 {
+    char name[2 * MAX_PATH]; // a double-byte code page takes two bytes a character
     char path[configValueSize];
-    bool missing = false;
-    return joinText(path, sizeof path, folder, name) ? isUnsafePath(path, Place::judgedFile, false, judge, &missing)
-                                                     : refuse(judge, cannotTellWho, aPathThisLong);
+    bool exact = spellExactly(entry.cFileName, name, sizeof name);
+    if (!joinText(path, sizeof path, folder, "\\", name)) {
+        return refuse(judge, cannotTellWho, aPathThisLong);
+    }
+    // The ANSI calls would judge, and name, another file or none.
+    if (!exact) {
+        return cannotTellAbout(path, ERROR_NO_UNICODE_TRANSLATION, judge);
+    }
+    const char* extension = extensionOf(name);
+    bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (isFolder && !(withLocalFolders && extension != NULL && equalsIgnoringAsciiCase(extension, ".local"))) {
+        return false;
+    }
+    if (isUnsafeObject(path, isFolder ? Place::holdingFolder : Place::judgedFile, false, judge)) {
+        return true;
+    }
+    if (isLink(entry)) {
+        return refuse(judge, path, " is a link");
+    }
+    return isFolder && isUnsafeFolderContents(path, false, judge);
+}
+
+// Judges every file directly in folder, and where withLocalFolders its
+// .local folders, in one pass over its listing, one security read each. A
+// folder that cannot be listed is refused.
+static bool isUnsafeFolderContents(const char* folder, bool withLocalFolders, // NOLINT(misc-no-recursion)
+                                   const Judge& judge)
+{
+    WIN32_FIND_DATAW entry = {};
+    HANDLE search = NULL;
+    DWORD error = findFirst(folder, "\\*", &entry, &search);
+    if (error != NO_ERROR) {
+        return cannotTellAbout(folder, error, judge);
+    }
+    do {
+        if (isUnsafeEntry(folder, entry, withLocalFolders, judge)) {
+            FindClose(search);
+            return true;
+        }
+    } while (FindNextFileW(search, &entry));
+    error = GetLastError();
+    FindClose(search);
+    return error != ERROR_NO_MORE_FILES && cannotTellAbout(folder, error, judge);
 }
 
 // How the shell starts a target: a program or a script runs itself; a
-// shortcut runs whatever it points to, which no chain judged here would
-// include; anything else is a document, opened by the program associated
-// with its kind. A name without an extension is one too: the shell may
-// complete it with whichever extension is there at the start.
-enum TargetKind { program, shortcut, document };
+// shortcut runs whatever it points to, and a document whatever program its
+// kind names at each start, neither of which install can judge. A name
+// without an extension is a document too: the shell may complete it with
+// whichever extension is there at the start.
+enum class TargetKind { program, shortcut, document };
 
 static TargetKind kindOfTarget(const char* path)
 {
     static const struct {
         const char* extension;
         TargetKind kind;
-    } kinds[] = {{".exe", program},  {".com", program},  {".bat", program}, {".cmd", program},
-                 {".lnk", shortcut}, {".url", shortcut}, {".pif", shortcut}};
+    } kinds[] = {{".exe", TargetKind::program}, {".com", TargetKind::program},  {".bat", TargetKind::program},
+                 {".cmd", TargetKind::program}, {".lnk", TargetKind::shortcut}, {".url", TargetKind::shortcut},
+                 {".pif", TargetKind::shortcut}};
     const char* extension = extensionOf(path);
     for (const auto& known : kinds) {
         // cppcheck-suppress useStlAlgorithm ; a plain loop, as everywhere in this program
@@ -194,54 +255,47 @@ static TargetKind kindOfTarget(const char* path)
             return known.kind;
         }
     }
-    return document;
+    return TargetKind::document;
 }
 
-const char whichOpener[] = "Cannot tell which program opens ";
-
-// Judges the program that opens a document, which runs as LocalSystem as
-// the target would. A document that is not there is refused: one put there
-// later would be opened by whatever its kind names then, unjudged.
-static bool isUnsafeOpener(const char* document, bool documentMissing, const Judge& judge)
+bool isUnsafeForLocalSystem(const char* modulePath, const char* target, const TrustedAccounts& trusted, char* reason,
+                            size_t size)
 {
-    char opener[configValueSize];
-    DWORD error = documentMissing ? ERROR_FILE_NOT_FOUND : findDocumentOpener(document, opener, sizeof opener);
-    if (error != NO_ERROR) {
-        return refuseForError(whichOpener, document, error, judge);
-    }
-    return opener[0] != '\0' && isUnsafeChain(opener, judge);
-}
-
-bool isUnsafeForLocalSystem(const char* modulePath, const SID* installingAccount, char* reason, size_t size)
-{
-    Judge judge = {installingAccount, reason, size};
+    Judge judge = {trusted, reason, size};
     // The SCM expands %NAME% in a registered path at every start.
-    if (strchr(modulePath, '%') != NULL) {
+    if (lastOf(modulePath, '%') != NULL) {
         return refuse(judge, "The SCM would expand the % in ", modulePath);
     }
-    char folder[configValueSize];
+    // The target as the service will find it: target may be relative to the
+    // current folder when the verb was given with a relative path. Windows'
+    // ANSI calls take at most MAX_PATH - 1 characters.
     char targetPath[configValueSize];
-    if (!joinText(folder, sizeof folder, modulePath)) {
-        return refuse(judge, cannotTellWho, aPathThisLong);
-    }
-    cutToDirectory(folder);
-    // The target as the service will find it: programPath may be relative to
-    // the current folder when the verb was given with a relative path.
-    // Windows' ANSI calls take at most MAX_PATH - 1 characters.
-    DWORD targetLength = GetFullPathNameA(programPath, sizeof targetPath, targetPath, NULL);
+    DWORD targetLength = GetFullPathNameA(target, sizeof targetPath, targetPath, NULL);
     if (targetLength >= MAX_PATH || (targetLength == 0 && GetLastError() == ERROR_FILENAME_EXCED_RANGE)) {
         bool whole = targetLength > 0 && targetLength < sizeof targetPath;
-        return refuse(judge, "The target's path is too long: ", whole ? targetPath : programPath);
+        return refuse(judge, "The target's path is too long: ", whole ? targetPath : target);
     }
     if (targetLength == 0) {
-        return cannotTellAbout(programPath, GetLastError(), judge);
+        return cannotTellAbout(target, GetLastError(), judge);
     }
     TargetKind kind = kindOfTarget(targetPath);
-    if (kind == shortcut) {
-        return refuse(judge, "The target is a shortcut: ", targetPath);
+    if (kind != TargetKind::program) {
+        return refuse(judge, kind == TargetKind::shortcut ? "The target is a shortcut: " : "The target is a document: ",
+                      targetPath);
     }
-    bool targetMissing = false;
-    return isUnsafeChain(modulePath, judge) || isUnsafeFileBeside(folder, configFileName, judge) ||
-           isUnsafeFileBeside(folder, logFileName, judge) || isUnsafeChain(targetPath, judge, &targetMissing) ||
-           (kind == document && isUnsafeOpener(targetPath, targetMissing, judge));
+    // Both files are judged with everything beside them, in their folders.
+    char moduleFolder[configValueSize];
+    char targetFolder[configValueSize];
+    joinText(moduleFolder, sizeof moduleFolder, modulePath);
+    joinText(targetFolder, sizeof targetFolder, targetPath);
+    cutToDirectory(moduleFolder);
+    cutToDirectory(targetFolder);
+    // A name that Windows allows no file (a CR in line 2, say) is a mistake.
+    if (!isAllowedInNames(targetPath + strlen(targetFolder))) {
+        return cannotTellAbout(targetPath, ERROR_INVALID_NAME, judge);
+    }
+    // Spelt alike, or judged twice: a folder may tell letter case apart.
+    bool oneFolder = strcmp(moduleFolder, targetFolder) == 0;
+    return isUnsafeChain(moduleFolder, judge) || isUnsafeFolderContents(moduleFolder, true, judge) ||
+           (!oneFolder && (isUnsafeChain(targetFolder, judge) || isUnsafeFolderContents(targetFolder, true, judge)));
 }

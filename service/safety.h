@@ -7,16 +7,21 @@
 #ifndef SVCLAUNCH_SAFETY_H
 #define SVCLAUNCH_SAFETY_H
 
+#include "accounts.h"
+
 #include <windows.h>
 
 #include <stddef.h>
 
-// Whether anyone but administrators and installingAccount (NULL: none) can
-// change what the service would run from modulePath, or the folders that
-// hold it; also true when that cannot be told, when one of them is not
-// where the service could safely find it (a link, a share or removable
-// media, a shortcut), or when the SCM would expand a % in modulePath.
-// reason (size bytes) then says why.
-bool isUnsafeForLocalSystem(const char* modulePath, const SID* installingAccount, char* reason, size_t size);
+// Whether anyone but administrators and the trusted accounts can change
+// what the service would run from modulePath with target (as line 2 makes
+// it, relative to the current folder or full): either file, any file beside
+// either, or the folders that hold them. Also true when that cannot be
+// told, when one of them is not where the service could safely find it (a
+// link, a share or removable media), when the target is no program (a
+// shortcut or a document, which run whatever else they name), or when the
+// SCM would expand a % in modulePath. reason (size bytes) then says why.
+bool isUnsafeForLocalSystem(const char* modulePath, const char* target, const TrustedAccounts& trusted, char* reason,
+                            size_t size);
 
 #endif

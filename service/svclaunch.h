@@ -27,24 +27,17 @@ extern char logPath[configValueSize];
 // ANSI code page, in which every path of this program is spelt.
 bool ownPathIsExact();
 
-// Loads shell32 by its full path in the system folder, never through the
-// search path, with the DLLs it loads kept off PATH where Windows allows.
-HMODULE loadShell32();
-
-// The function name of module (NULL: none) as a Function, or NULL; through
-// the generic function pointer type, which may be cast to any other.
-template <typename Function> Function findFunction(HMODULE module, const char* name)
-{
-    FARPROC address = module != NULL ? GetProcAddress(module, name) : NULL;
-    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
-}
+// Writes wide (terminated, shorter than configValueSize) into ansi (size
+// bytes) as the ANSI calls spell it; false when that spelling names
+// something else (a best-fit look-alike, a ?) or does not fit.
+bool spellExactly(const WCHAR* wide, char* ansi, int size);
 
 // Appends one line to service.log; a log that cannot be opened drops it.
 void writeLog(const char* message);
 
 // Starts the target program through the shell with one parameter, its
 // window hidden, without waiting for it and without any window or prompt;
-// what becomes of it is its own matter.
+// what becomes of it is its own matter. Loads shell32 at the first launch.
 void launchTarget(const char* parameter);
 // Lets the next launch load the shell anew, as at the start of a process.
 void forgetShell();

@@ -60,14 +60,19 @@ bool formatUnsigned(char* out, size_t size, unsigned long value)
     return formatMagnitude(out, size, value, false);
 }
 
-bool equalsIgnoringAsciiCase(const char* text, const char* lower)
+// c in lower case, where it is an ASCII capital.
+static char asciiLower(char c)
 {
-    for (;; ++text, ++lower) {
-        char c = *text >= 'A' && *text <= 'Z' ? static_cast<char>(*text - 'A' + 'a') : *text;
-        if (c != *lower) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool equalsIgnoringAsciiCase(const char* text, const char* other)
+{
+    for (;; ++text, ++other) {
+        if (asciiLower(*text) != asciiLower(*other)) {
             return false;
         }
-        if (c == '\0') {
+        if (*text == '\0') {
             return true;
         }
     }
@@ -83,8 +88,27 @@ void cutToDirectory(char* s)
     }
 }
 
+bool isAllowedInNames(const char* text)
+{
+    for (; *text != '\0'; ++text) {
+        if (static_cast<unsigned char>(*text) < ' ' || lastOf("\"*/:<>?", *text) != NULL) {
+            return false;
+        }
+    }
+    return true;
+}
+
+const char* lastOf(const char* text, char c)
+{
+    const char* last = NULL;
+    for (; *text != '\0'; ++text) {
+        last = *text == c ? text : last;
+    }
+    return last;
+}
+
 const char* extensionOf(const char* path)
 {
-    const char* name = strrchr(path, '\\');
-    return strrchr(name != NULL ? name : path, '.');
+    const char* name = lastOf(path, '\\');
+    return lastOf(name != NULL ? name : path, '.');
 }

@@ -18,10 +18,18 @@ bool appendText(char* out, size_t size, const char* tail);
 bool formatDecimal(char* out, size_t size, int value);
 bool formatUnsigned(char* out, size_t size, unsigned long value);
 
-// Whether text equals lower, a word in lower case, the case of ASCII letters
-// aside: the same in every locale, so that a locale's own rules (Turkish
-// dotted and dotless i) never decide what a word means.
-bool equalsIgnoringAsciiCase(const char* text, const char* lower);
+// Whether two texts are the same, the case of ASCII letters aside: the same
+// in every locale, so that a locale's own rules (Turkish dotted and dotless
+// i) never decide what a word means.
+bool equalsIgnoringAsciiCase(const char* text, const char* other);
+
+// Whether text holds no character that Windows allows in no file name: a
+// control character or one of " * / : < > ?. Those are below the trail
+// bytes of every double-byte code page; | is not, and is let through.
+bool isAllowedInNames(const char* text);
+
+// The last c in text, or NULL when there is none.
+const char* lastOf(const char* text, char c);
 
 // The extension of the name at the end of path, from its dot; NULL when the
 // name has none.

@@ -71,6 +71,7 @@ protected:
 TEST_F(RegistrationTest, InstallRegistersAnAutoStartOwnProcessServiceUnderTheQuotedPath)
 {
     world().modulePath = "C:\\Program Files\\svc\\svclaunch.exe";
+    world().folderEntries["c:\\program files\\svc"] = {"svclaunch.exe", "service.cnf"};
     runVerb("install");
 
     EXPECT_EQ(world().managerAccess, std::vector<DWORD>{SC_MANAGER_CREATE_SERVICE});
@@ -87,12 +88,11 @@ TEST_F(RegistrationTest, InstallRegistersAnAutoStartOwnProcessServiceUnderTheQuo
                  call.hasPassword);
     EXPECT_EQ(log(), "Installed Successfully\n");
     EXPECT_EQ(world().closedHandles, (std::vector<std::string>{"service:Svc", "manager"}));
-    // Each file judged, then each folder up to the root.
+    // Each folder that holds what runs up to the root, then each file in it, once.
     EXPECT_EQ(world().securityQueries,
-              (std::vector<std::string>{"C:\\Program Files\\svc\\svclaunch.exe", "C:\\Program Files\\svc",
-                                        "C:\\Program Files", "C:\\", "C:\\Program Files\\svc\\service.cnf",
-                                        "C:\\Program Files\\svc\\service.log", "C:\\work\\box\\target.exe",
-                                        "C:\\work\\box", "C:\\work", "C:\\"}));
+              (std::vector<std::string>{"C:\\Program Files\\svc", "C:\\Program Files", "C:\\",
+                                        "C:\\Program Files\\svc\\svclaunch.exe", "C:\\Program Files\\svc\\service.cnf",
+                                        "C:\\work\\box", "C:\\work", "C:\\", "C:\\work\\box\\target.exe"}));
 }
 
 TEST_F(RegistrationTest, InstallOfAnExistingNameLogsAlreadyExists)
@@ -156,6 +156,7 @@ TEST_F(RegistrationTest, InstallTakesAnOwnPathOf259CharactersAndRefuses260)
     EXPECT_EQ(log(), "(no log)");
 
     world().modulePath = "C:\\" + std::string(252, 'p') + ".exe";
+    world().folderEntries["c:"] = {world().modulePath.substr(3)};
     runVerb("install");
     ASSERT_EQ(world().creates.size(), 1u);
     EXPECT_EQ(world().creates[0].binaryPath, "\"" + world().modulePath + "\"");
@@ -164,11 +165,11 @@ TEST_F(RegistrationTest, InstallTakesAnOwnPathOf259CharactersAndRefuses260)
 
 // Whoever can change what a LocalSystem service runs runs code as
 // LocalSystem: install registers nothing while anyone but administrators
-// (and the account that installs) can, judged from owners and DACLs as
-// Windows reads them, nor what lies behind a link, on a share or removable
-// media, or behind a shortcut, nor a document whose program cannot be told.
-// Paths: C:\svc\svclaunch.exe, C:\svc\service.cnf and C:\svc\service.log;
-// the target, relative to the current folder C:\work, is
+// (the account that installs and this machine's Administrator among them)
+// can, judged from owners and DACLs as Windows reads them, nor what lies
+// behind a link, on a share or removable media, nor a target that is no
+// program. Paths: C:\svc\svclaunch.exe, C:\svc\service.cnf and
+// C:\svc\service.log; the target, relative to the current folder C:\work, is
 // C:\work\box\target.exe.
 const DWORD modify = 0x1301BF;
 const DWORD readExecute = 0x1200A9;
@@ -242,6 +243,12 @@ TEST_F(RegistrationTest, InstallReadsEntriesAsWindowsReadsThem)
          one(ACCESS_ALLOWED_OBJECT_ACE_TYPE, 0, modify, users, ACE_OBJECT_TYPE_PRESENT), ""},
         {"an object denial without an object type", "c:\\svc",
          entries({{ACCESS_DENIED_OBJECT_ACE_TYPE, 0, modify, users, 2}, {allow, 0, modify, users}}), ""},
+        {"an object denial that only typed objects inherit takes nothing from new files", "c:\\svc",
+         entries({{ACCESS_DENIED_OBJECT_ACE_TYPE, newFilesOnly, modify, users, ACE_INHERITED_OBJECT_TYPE_PRESENT},
+                  {allow, newFilesOnly, modify, users}}),
+         "Users can change C:\\svc"},
+        {"a denial that new files inherit", "c:\\svc",
+         entries({{deny, newFilesOnly, modify, users}, {allow, newFilesOnly, modify, users}}), ""},
         {"an object denial that names an object type", "c:\\svc",
          entries({{ACCESS_DENIED_OBJECT_ACE_TYPE, 0, modify, users, 1}, {allow, 0, modify, users}}),
          "Users can change C:\\svc"},
@@ -287,6 +294,13 @@ TEST_F(RegistrationTest, InstallTrustsAdministratorsAlone)
          entries({{deny, 0, modify, "S-1-1-0"}, {allow, 0, modify, users}}), ""},
         {"an authority past 32 bits", "c:\\svc", one(allow, 0, modify, "S-1-4294967296-5"),
          "S-1-0x000100000000-5 can change C:\\svc"},
+        {"owned by this machine's own Administrator", "c:\\svc", entries({}, "S-1-5-21-7-8-9-500"), ""},
+        {"owned by another domain's Administrator", "c:\\svc", entries({}, "S-1-5-21-1-2-3-500"),
+         "S-1-5-21-1-2-3-500 can change C:\\svc"},
+        {"LOCAL SERVICE may change it", "c:\\svc", one(allow, 0, modify, "S-1-5-19"),
+         "LOCAL SERVICE can change C:\\svc"},
+        {"NETWORK SERVICE may change it", "c:\\svc", one(allow, 0, modify, "S-1-5-20"),
+         "NETWORK SERVICE can change C:\\svc"},
     });
     // SIDs one part off TrustedInstaller's, the installing account's, Administrators' and SYSTEM's.
     for (std::string sid : {"S-1-5-81-956008885-3418522649-1831038044-1853292631-2271478464",
@@ -314,23 +328,25 @@ TEST_F(RegistrationTest, InstallJudgesEveryFolderUpToTheRootOnALocalFixedDiskWit
         {"a missing target whose folder lets Users delete entries", "c:\\work\\box",
          one(allow, 0, FILE_DELETE_CHILD, users), "Users can change C:\\work\\box",
          missing("c:\\work\\box\\target.exe")},
-        {"a target whose folder is missing too", "c:\\work", one(allow, 0, FILE_ADD_FILE, users),
-         "Users can change C:\\work", missing("c:\\work\\box")},
+        {"a target whose folder is missing", "Cannot tell who can change C:\\work\\box, Error Code 2",
+         missing("c:\\work\\box")},
+        {"a target whose folder's folder is missing", "Cannot tell who can change C:\\work\\box, Error Code 3",
+         missing("c:\\work")},
         {"a deduplicated file", "", [] { world().reparseTags["c:\\svc\\svclaunch.exe"] = 0x80000013; }},
         {"a folder that cannot be searched", "Cannot tell who can change C:\\work, Error Code 5",
          [] { world().findErrors["c:\\work"] = ERROR_ACCESS_DENIED; }},
-        {"a quoted line 2", "Cannot tell who can change C:\\work\\box\\\"target.exe\", Error Code 123",
-         target("\"target.exe\"")},
+        {"a CR in line 2", "Cannot tell who can change C:\\work\\box\\t\rx.exe, Error Code 123", target("t\rx.exe")},
+        {"a quoted line 2", "The target is a document: C:\\work\\box\\\"target.exe\"", target("\"target.exe\"")},
         {"a target path of 259 characters", "", target(longest)},
         {"a target path of 260 characters", tooLong, target("t" + longest)},
-        {"on removable media", "C:\\svc\\svclaunch.exe is not on a local fixed disk",
+        {"on removable media", "C:\\svc is not on a local fixed disk",
          [] { world().driveTypes["c:\\"] = DRIVE_REMOVABLE; }},
-        {"a target on a network drive", "D:\\work\\box\\target.exe is not on a local fixed disk",
+        {"a target on a network drive", "D:\\work\\box is not on a local fixed disk",
          [] {
              world().currentDirectory = "D:\\work";
              world().driveTypes["d:\\"] = DRIVE_REMOTE;
          }},
-        {"svclaunch.exe on a share", "\\\\server\\share\\svc\\svclaunch.exe is not on a local fixed disk",
+        {"svclaunch.exe on a share", "\\\\server\\share\\svc is not on a local fixed disk",
          [] { world().modulePath = "\\\\server\\share\\svc\\svclaunch.exe"; }},
         {"a folder whose path the SCM would expand", "The SCM would expand the % in C:\\%TEMP%\\svclaunch.exe",
          [] { world().modulePath = "C:\\%TEMP%\\svclaunch.exe"; }},
@@ -344,87 +360,75 @@ TEST_F(RegistrationTest, InstallJudgesEveryFolderUpToTheRootOnALocalFixedDiskWit
     }
 }
 
-// Registry values; classes as the service's shell reads them: SYSTEM's,
-// NT 4.0's .DEFAULT, the machine's. The target notes.txt is a document, of
-// the machine's class txtfile, which has no open command.
-const std::string systemClasses = "HKEY_USERS\\S-1-5-18\\Software\\Classes\\";
-const std::string fallbackClasses = "HKEY_USERS\\.DEFAULT\\Software\\Classes\\";
-const std::string machineClasses = "HKEY_LOCAL_MACHINE\\Software\\Classes\\";
-const std::string openCommand = "\\shell\\open\\command\\";
-const std::string choiceKey =
-    "HKEY_USERS\\S-1-5-18\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts\\.txt\\UserChoice";
-
-const auto setValue = [](const std::string& key, const std::string& value, DWORD type = REG_SZ) {
-    world().registry[key] = {type, value};
-};
-
-std::function<void()> document(std::function<void()> registry)
-{
-    return [registry] {
-        writeConfig("Svc", "notes.txt");
-        setValue(machineClasses + ".txt\\", "txtfile");
-        registry();
+// Whatever else the folders of svclaunch.exe and the target hold, besides
+// these names (a folder's ending in a backslash).
+const auto beside = [](const char* folder, std::vector<std::string> names) {
+    return [=] {
+        std::vector<std::string>& entries = world().folderEntries[folder];
+        entries.insert(entries.end(), names.begin(), names.end());
     };
-}
-
-// .txt opened through a class of these classes with this command.
-std::function<void()> opener(const std::string& classes, const std::string& command, DWORD type = REG_SZ)
-{
-    return document([=] {
-        setValue(classes + ".txt\\", "docfile");
-        setValue(classes + "docfile" + openCommand, command, type);
-    });
-}
-
-const auto denied = [](const std::string& key) {
-    return document([=] { world().deniedKeys.insert(key.substr(0, key.find_last_not_of('\\') + 1)); });
 };
 
-TEST_F(RegistrationTest, InstallJudgesWhatRunsAndTheProgramThatOpensADocument)
+TEST_F(RegistrationTest, InstallJudgesEveryFileBesideWhatRuns)
 {
-    const std::string whichOpens = "Cannot tell which program opens C:\\work\\box\\";
-    const std::string notesError = whichOpens + "notes.txt, Error Code ";
-    const std::string many(1005, 'c'); // as an open command, within the 1023 characters read
+    const std::string lookAlike = "h\u0101lper.dll"; // the code page spells it "halper.dll"
     checkInstall({
         {"Users may change service.log", "c:\\svc\\service.log", one(allow, 0, FILE_APPEND_DATA, users),
          "Users can change C:\\svc\\service.log"},
-        {"a shortcut", "The target is a shortcut: C:\\work\\box\\target.lnk", target("target.lnk")},
-        {"a document opened by a program Users can change", "c:\\tools\\editor.exe",
-         one(allow, 0, FILE_WRITE_DATA, users), "Users can change C:\\tools\\editor.exe",
-         opener(machineClasses, "C:\\tools\\editor.exe %1")},
-        {"SYSTEM's classes over the machine's, expanded", "c:\\winnt\\tools", one(allow, 0, FILE_ADD_FILE, users),
-         "Users can change C:\\WINNT\\tools",
-         opener(systemClasses, "\"%SystemRoot%\\tools\\editor.exe\" \"%1\"", REG_EXPAND_SZ)},
-        {"NT 4.0's .DEFAULT where SYSTEM has no classes: the document runs itself", "", opener(fallbackClasses, "%L")},
-        {"SYSTEM's own choice", "c:\\tools", one(allow, 0, FILE_ADD_FILE, users), "Users can change C:\\tools",
-         document([] {
-             setValue(choiceKey + "\\ProgId", "chosen");
-             setValue(machineClasses + "chosen" + openCommand, "C:\\tools\\editor.exe");
-         })},
-        {"the installing account's classes name a program Users can change; SYSTEM's choice and class are no "
-         "text; the machine's command runs the document itself",
-         "c:\\tools", one(allow, 0, FILE_ADD_FILE, users), "", document([] {
-             setValue(choiceKey + "\\ProgId", "userfile", REG_BINARY);
-             setValue(systemClasses + ".txt\\", "");
-             setValue("HKEY_USERS\\S-1-5-21-7-8-9-1000_Classes\\.txt\\", "userfile");
-             setValue("HKEY_USERS\\S-1-5-21-7-8-9-1000_Classes\\userfile" + openCommand, "C:\\tools\\editor.exe");
-             setValue(machineClasses + "txtfile" + openCommand, "%1 %*");
-         })},
-        {"a document that is not there", notesError + "2", document(missing("c:\\work\\box\\notes.txt"))},
-        {"a name without an extension", whichOpens + "backup, Error Code 1155", target("backup")},
-        {"a kind without an open command", notesError + "1155", document([] {})},
-        {"an open command without a full path", notesError + "161", opener(machineClasses, "C:editor.exe %1")},
-        {"an open command too long to read", notesError + "234", opener(machineClasses, std::string(1024, 'c'))},
-        {"a program's path too long to name", "Cannot tell who can change a path this long",
-         opener(machineClasses, "C:\\" + std::string(1000, 'p'))},
-        {"expanded, too long", notesError + "234", opener(machineClasses, "%ProgramFiles%\\" + many, REG_EXPAND_SZ)},
-        {"SYSTEM's classes cannot be read", notesError + "5", denied(systemClasses)},
-        {"SYSTEM's choice cannot be read", notesError + "5", denied(choiceKey)},
-        {"NT 4.0's .DEFAULT kind cannot be read", notesError + "5", denied(fallbackClasses + ".txt")},
+        {"a DLL beside svclaunch.exe that Users may write", "c:\\svc\\helper.dll",
+         one(allow, 0, FILE_WRITE_DATA, users), "Users can change C:\\svc\\helper.dll",
+         beside("c:\\svc", {"helper.dll"})},
+        {"a DLL beside the target that Users may delete", "c:\\work\\box\\helper.dll", one(allow, 0, DELETE, users),
+         "Users can change C:\\work\\box\\helper.dll", beside("c:\\work\\box", {"helper.dll"})},
+        {"a link beside", "C:\\svc\\config.ini is a link",
+         [] {
+             beside("c:\\svc", {"config.ini"})();
+             world().reparseTags["c:\\svc\\config.ini"] = 0xA000000C;
+         }},
+        {"a subfolder that holds nothing that runs", "c:\\svc\\logs", one(allow, 0, modify, users), "",
+         beside("c:\\svc", {"logs\\"})},
+        {"svclaunch.exe.local that Users may add files to", "c:\\svc\\svclaunch.exe.local",
+         one(allow, 0, FILE_ADD_FILE, users), "Users can change C:\\svc\\svclaunch.exe.local",
+         beside("c:\\svc", {"svclaunch.exe.local\\"})},
+        {"a DLL in target.EXE.LOCAL that Users may write", "c:\\work\\box\\target.exe.local\\comctl32.dll",
+         one(allow, 0, FILE_WRITE_DATA, users), "Users can change C:\\work\\box\\target.EXE.LOCAL\\comctl32.dll",
+         [] {
+             beside("c:\\work\\box", {"target.EXE.LOCAL\\"})();
+             beside("c:\\work\\box\\target.exe.local", {"comctl32.dll"})();
+         }},
+        {"a .local folder in a .local folder holds nothing that runs", "c:\\work\\box\\t.local\\deeper.local",
+         one(allow, 0, modify, users), "",
+         [] {
+             beside("c:\\work\\box", {"t.local\\"})();
+             beside("c:\\work\\box\\t.local", {"deeper.local\\"})();
+         }},
+        {"a folder that cannot be listed", "Cannot tell who can change C:\\svc, Error Code 5",
+         [] { world().findErrors["c:\\svc\\*"] = ERROR_ACCESS_DENIED; }},
+        {"a name the code page cannot spell, its look-alike there",
+         "Cannot tell who can change C:\\svc\\halper.dll, Error Code 1113",
+         beside("c:\\svc", {"halper.dll", lookAlike})},
+        {"a name the code page cannot spell, no look-alike",
+         "Cannot tell who can change C:\\work\\box\\halper.dll, Error Code 1113", beside("c:\\work\\box", {lookAlike})},
     });
-    for (std::string name : {"T.LNK", "t.Url", "t.pIf"}) {
-        checkInstall({{name, "The target is a shortcut: C:\\work\\box\\" + name, target(name)}});
+}
+
+// A program or a script runs itself; whatever else would run what it names
+// at each start, which no judgement at install can cover.
+TEST_F(RegistrationTest, InstallTakesOnlyProgramsByTheirLastExtensionInAnyCase)
+{
+    for (std::string program : {"T.EXE", "t.Com", "t.bAt", "t.CMD", "job.txt.exe", "v1.2\\tool.exe"}) {
+        checkInstall({{program, "", target(program)}});
     }
+    for (std::string shortcut : {"T.LNK", "t.Url", "t.pIf"}) {
+        checkInstall({{shortcut, "The target is a shortcut: C:\\work\\box\\" + shortcut, target(shortcut)}});
+    }
+    for (std::string document : {"backup", "job.exe.txt", "v1.2\\tool", "job.executable", "job.ex", "notes.vbs"}) {
+        checkInstall({{document, "The target is a document: C:\\work\\box\\" + document, target(document)}});
+    }
+    checkInstall({{"a document that is not there", "The target is a document: C:\\work\\box\\notes.txt", [] {
+                       writeConfig("Svc", "notes.txt");
+                       world().missingPaths.insert("c:\\work\\box\\notes.txt");
+                   }}});
 }
 
 // --- remove ---

@@ -32,7 +32,6 @@ const int skippedExitCode = 77;
 // The clean-up of leftovers between runs: services defined beside the SCM
 // helpers, folders beside the case folders.
 void removeLeftovers();
-void removeTestAssociation();
 void removeSuiteRoot();
 void removeRootLeftovers();
 // One client of a stop storm, defined beside the stress cases; its exit code.
@@ -135,7 +134,6 @@ int main(int argc, char* argv[])
     }
     if (argc == 2 && strcmp(argv[1], "--cleanup") == 0) {
         removeLeftovers();
-        removeTestAssociation();
         removeRootLeftovers();
         removeSuiteRoot();
         return 0;

@@ -61,12 +61,6 @@ bool waitForState(const std::string& name, DWORD state);
 DWORD createOtherService(const std::string& name, const std::string& displayName, const std::string& binaryPath);
 void forceRemove(const std::string& name); // stops if need be, then deletes
 
-// A kind of document of the suite's own (testDocumentKind) that the
-// machine's classes open with command; and its removal, kind and class.
-extern const char testDocumentKind[];
-bool associateTestDocument(const std::string& command);
-void removeTestAssociation();
-
 // Values under HKLM\System\CurrentControlSet\Services\NAME.
 std::string registryString(const std::string& service, const char* value);
 DWORD registryDword(const std::string& service, const char* value);

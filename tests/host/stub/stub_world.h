@@ -45,12 +45,6 @@ struct FileSecurity {
 // full control, Users read and execute, as a folder under Program Files.
 FileSecurity adminsOnly();
 
-// A registry value: REG_SZ or another type, and its bytes.
-struct RegistryValue {
-    DWORD type;
-    std::string data;
-};
-
 struct CreateCall {
     std::string name;
     std::string displayName;
@@ -110,7 +104,7 @@ struct World {
     bool kernelLimitsDllSearch = true;
     DWORD dllSearchFlags = 0;
 
-    // GetModuleFileNameA and W: the executable's path in UTF-8, or a failure.
+    // GetModuleFileNameW: the executable's path in UTF-8, or a failure.
     // The ANSI code page is 1252 as far as Latin-1 goes; a character beyond
     // it is given a best-fit look-alike (U+0101 a with macron becomes "a"),
     // as Windows does.
@@ -136,17 +130,18 @@ struct World {
     std::map<std::string, FileSecurity> fileSecurity;
     std::set<std::string> missingPaths; // lower case
     std::map<std::string, DWORD> reparseTags;
-    std::map<std::string, DWORD> findErrors; // FindFirstFileA fails on these with that error
-    std::map<std::string, UINT> driveTypes;  // "c:\\"
+    std::map<std::string, DWORD> findErrors; // FindFirstFileW fails on these with that error
+    // What each folder holds (keyed lower case) besides . and ..: names in
+    // UTF-8, a folder's ending in a backslash. A folder not listed holds
+    // nothing else.
+    std::map<std::string, std::vector<std::string>> folderEntries = {
+        {"c:\\svc", {"svclaunch.exe", "service.cnf", "service.log"}}, {"c:\\work\\box", {"target.exe"}}};
+    std::map<std::string, UINT> driveTypes; // "c:\\"
     std::vector<std::string> securityQueries;
     std::string currentDirectory = "C:\\work";
     std::string tokenUser = "S-1-5-21-7-8-9-1000";
-    // The registry: each value under its key's full path, a backslash and
-    // its name, empty for the key's default value
-    // ("HKEY_LOCAL_MACHINE\\Software\\Classes\\.txt\\"). A key is there while a
-    // value lies in it or below it.
-    std::map<std::string, RegistryValue> registry;
-    std::set<std::string> deniedKeys; // these keys and those below them cannot be opened
+    // The account domain that this machine's local policy gives.
+    std::string accountDomain = "S-1-5-21-7-8-9";
 
     // Records.
     std::string dispatchedName;

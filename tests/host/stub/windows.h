@@ -18,6 +18,7 @@ typedef void* HANDLE;
 typedef HANDLE* PHANDLE;
 typedef intptr_t INT_PTR;
 typedef void* LPVOID;
+typedef void* PVOID;
 typedef char* LPSTR;
 typedef uint16_t WCHAR;
 typedef WCHAR* LPWSTR;
@@ -74,9 +75,8 @@ const DWORD ERROR_NOT_LOCKED = 158;
 const DWORD ERROR_FILENAME_EXCED_RANGE = 206;
 const DWORD ERROR_BROKEN_PIPE = 109;
 const DWORD ERROR_NOT_SUPPORTED = 50;
-const DWORD ERROR_BAD_PATHNAME = 161;
-const DWORD ERROR_MORE_DATA = 234;
-const DWORD ERROR_NO_ASSOCIATION = 1155;
+const DWORD ERROR_NO_MORE_FILES = 18;
+const DWORD ERROR_NO_UNICODE_TRANSLATION = 1113;
 const DWORD ERROR_INVALID_ACL = 1336;
 const DWORD ERROR_INVALID_SECURITY_DESCR = 1338;
 const DWORD ERROR_SERVICE_DOES_NOT_EXIST = 1060;
@@ -123,6 +123,7 @@ const DWORD FILE_SHARE_READ = 0x1;
 const DWORD FILE_SHARE_WRITE = 0x2;
 const DWORD FILE_SHARE_DELETE = 0x4;
 const DWORD OPEN_ALWAYS = 4;
+const DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
 const DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
 const DWORD LOCKFILE_FAIL_IMMEDIATELY = 0x1;
 const DWORD LOCKFILE_EXCLUSIVE_LOCK = 0x2;
@@ -161,6 +162,7 @@ const BYTE INHERITED_ACE = 0x10;
 const BYTE SID_REVISION = 1;
 const BYTE SID_MAX_SUB_AUTHORITIES = 15;
 const size_t SECURITY_MAX_SID_SIZE = 68;
+const DWORD DOMAIN_USER_RID_ADMIN = 500;
 
 typedef struct _SID_IDENTIFIER_AUTHORITY {
     BYTE Value[6];
@@ -185,10 +187,11 @@ typedef struct _TOKEN_USER {
 enum TOKEN_INFORMATION_CLASS { TokenUser = 1 };
 
 // Only the fields the product reads.
-typedef struct _WIN32_FIND_DATAA {
+typedef struct _WIN32_FIND_DATAW {
     DWORD dwFileAttributes;
     DWORD dwReserved0; // the reparse tag, for a reparse point
-} WIN32_FIND_DATAA;
+    WCHAR cFileName[MAX_PATH];
+} WIN32_FIND_DATAW;
 
 typedef struct _ACL {
     BYTE AclRevision;
@@ -220,20 +223,8 @@ typedef struct _OVERLAPPED {
 
 #define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)))
 
-struct HKEY__ {
-    int unused;
-};
+struct HKEY__;
 typedef HKEY__* HKEY;
-extern HKEY__ predefinedKeys[2];
-#define HKEY_LOCAL_MACHINE (&predefinedKeys[0])
-#define HKEY_USERS (&predefinedKeys[1])
-const DWORD KEY_QUERY_VALUE = 0x1;
-const DWORD KEY_READ = 0x20019;
-const DWORD REG_NONE = 0;
-const DWORD REG_SZ = 1;
-const DWORD REG_EXPAND_SZ = 2;
-const DWORD REG_BINARY = 3;
-
 typedef struct _SERVICE_STATUS {
     DWORD dwServiceType;
     DWORD dwCurrentState;
@@ -257,7 +248,6 @@ typedef struct _CRITICAL_SECTION {
 } CRITICAL_SECTION, *LPCRITICAL_SECTION;
 
 DWORD GetLastError();
-DWORD GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
 DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size);
 int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideLength, LPSTR bytes, int size,
                         LPCSTR defaultChar, LPBOOL usedDefaultChar);
@@ -276,18 +266,14 @@ BOOL EqualSid(PSID first, PSID second);
 UINT GetSystemDirectoryA(LPSTR buffer, UINT size);
 FARPROC GetProcAddress(HMODULE module, LPCSTR procName);
 HMODULE GetModuleHandleA(LPCSTR moduleName);
-HANDLE FindFirstFileA(LPCSTR fileName, WIN32_FIND_DATAA* found);
+HANDLE FindFirstFileW(LPCWSTR fileName, WIN32_FIND_DATAW* found);
+BOOL FindNextFileW(HANDLE search, WIN32_FIND_DATAW* found);
 BOOL FindClose(HANDLE search);
 UINT GetDriveTypeA(LPCSTR rootPath);
 HANDLE GetCurrentProcess();
 BOOL OpenProcessToken(HANDLE process, DWORD access, PHANDLE token);
 BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVOID information, DWORD size,
                          LPDWORD sizeNeeded);
-
-LONG RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, DWORD access, HKEY* key);
-LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, BYTE* data, LPDWORD size);
-LONG RegCloseKey(HKEY key);
-DWORD ExpandEnvironmentStringsA(LPCSTR source, LPSTR destination, DWORD size);
 
 HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES attributes,
                    DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);

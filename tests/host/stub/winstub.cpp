@@ -2,6 +2,7 @@
 // the few kernel and shell calls, each recording what it was asked.
 #include "stub_world.h"
 
+#include <ntsecapi.h>
 #include <shellapi.h>
 #include <shlwapi.h>
 
@@ -41,13 +42,16 @@ struct OpenFile {
 };
 
 // What a handle stands for.
-enum class Kind { manager, service, event, file, key, search, token };
+enum class Kind { manager, service, event, file, search, token, policy, policyBuffer };
 
 struct Handle {
     Kind kind;
-    std::string name = "";                        // a service's name; a key's path, lower case
+    std::string name = "";                        // a service's name
     std::shared_ptr<EventObject> event = nullptr; // kept for a wait that outlasts the handle
     OpenFile file = {};
+    std::vector<WIN32_FIND_DATAW> listing = {};   // a search's entries still to come
+    DWORD access = 0;                             // what a policy handle was opened for
+    std::shared_ptr<std::string> bytes = nullptr; // a buffer the LSA gave out
 };
 
 // A second before GetTickCount wraps, so that every bound is tested across the wrap.
@@ -286,18 +290,6 @@ DWORD GetModuleFileNameW(HMODULE, LPWSTR fileName, DWORD size)
         return 0;
     }
     std::basic_string<WCHAR> path = fromUtf8(theWorld.modulePath);
-    return copyModulePath(path.c_str(), path.size(), fileName, size);
-}
-
-DWORD GetModuleFileNameA(HMODULE, LPSTR fileName, DWORD size)
-{
-    if (failWith(theWorld.moduleFileNameError)) {
-        return 0;
-    }
-    std::string path;
-    for (WCHAR c : fromUtf8(theWorld.modulePath)) {
-        path += toAnsi(c);
-    }
     return copyModulePath(path.c_str(), path.size(), fileName, size);
 }
 
@@ -1192,22 +1184,95 @@ BOOL EqualSid(PSID first, PSID second)
     return GetLengthSid(first) == GetLengthSid(second) && memcmp(first, second, GetLengthSid(first)) == 0;
 }
 
-// Only what the product asks: one existing file or folder, no wildcards. As
-// on Windows, a name that ends in a backslash (a bare root) is never found;
-// the tag of an entry that is no reparse point is left 0, as Wine leaves it.
-HANDLE FindFirstFileA(LPCSTR fileName, WIN32_FIND_DATAA* found)
+namespace {
+
+// A wide name as the product builds it from ANSI bytes, back in those bytes.
+std::string narrow(LPCWSTR wide)
 {
-    auto error = theWorld.findErrors.find(lowerCase(fileName));
-    if (failWith(fileName[strlen(fileName) - 1] == '\\' ? ERROR_FILE_NOT_FOUND
-                 : error != theWorld.findErrors.end()   ? error->second
-                                                        : missingError(fileName))) {
+    std::string text;
+    for (; *wide != 0; ++wide) {
+        text += static_cast<char>(*wide);
+    }
+    return text;
+}
+
+// An entry as FindFirstFileW lists it: a name in UTF-8 ending in a
+// backslash for a folder; a reparse point where the world gives its path a
+// tag, which is left 0 otherwise, as Wine leaves it.
+WIN32_FIND_DATAW foundEntry(const std::string& path, std::string name)
+{
+    WIN32_FIND_DATAW found = {};
+    bool folder = !name.empty() && name.back() == '\\';
+    name = folder ? name.substr(0, name.size() - 1) : name;
+    auto tag = theWorld.reparseTags.find(lowerCase(path));
+    found.dwFileAttributes = (folder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL) |
+                             (tag != theWorld.reparseTags.end() ? FILE_ATTRIBUTE_REPARSE_POINT : 0);
+    found.dwReserved0 = tag != theWorld.reparseTags.end() ? tag->second : 0;
+    std::basic_string<WCHAR> wide = fromUtf8(name);
+    std::copy(wide.begin(), wide.begin() + std::min<size_t>(wide.size(), MAX_PATH - 1), found.cFileName);
+    return found;
+}
+
+} // namespace
+
+// Only what the product asks: one existing file or folder, or a folder's
+// entries ("FOLDER\\*"). As on Windows, a name that ends in a backslash (a
+// bare root) is never found, and a listing holds . and .. but at a root,
+// where an empty listing fails.
+HANDLE FindFirstFileW(LPCWSTR fileName, WIN32_FIND_DATAW* found)
+{
+    std::string name = narrow(fileName);
+    bool listing = name.size() > 2 && name.compare(name.size() - 2, 2, "\\*") == 0;
+    std::string path = listing ? name.substr(0, name.size() - 2) : name;
+    auto error = theWorld.findErrors.find(lowerCase(name));
+    DWORD missing = missingError(path);
+    if (failWith(name.back() == '\\'                  ? ERROR_FILE_NOT_FOUND
+                 : error != theWorld.findErrors.end() ? error->second
+                 : listing && missing != 0            ? ERROR_PATH_NOT_FOUND
+                                                      : missing)) {
         return INVALID_HANDLE_VALUE;
     }
-    *found = WIN32_FIND_DATAA();
-    auto tag = theWorld.reparseTags.find(lowerCase(fileName));
-    found->dwFileAttributes = tag != theWorld.reparseTags.end() ? FILE_ATTRIBUTE_REPARSE_POINT : FILE_ATTRIBUTE_NORMAL;
-    found->dwReserved0 = tag != theWorld.reparseTags.end() ? tag->second : 0;
-    return addHandle({Kind::search});
+    std::vector<WIN32_FIND_DATAW> entries;
+    if (!listing) {
+        entries.push_back(foundEntry(path, path.substr(path.rfind('\\') + 1)));
+    } else {
+        std::vector<std::string> names;
+        if (path.size() > 2) { // not a root
+            names = {".\\", "..\\"};
+        }
+        auto listed = theWorld.folderEntries.find(lowerCase(path));
+        for (const std::string& entry : listed != theWorld.folderEntries.end() ? listed->second : names) {
+            names.push_back(entry);
+        }
+        for (const std::string& entry : names) {
+            std::string entryPath = path + "\\" + (entry.back() == '\\' ? entry.substr(0, entry.size() - 1) : entry);
+            if (missingError(entryPath) == 0 || entry[0] == '.') {
+                entries.push_back(foundEntry(entryPath, entry));
+            }
+        }
+    }
+    if (failWith(entries.empty() ? ERROR_FILE_NOT_FOUND : 0)) { // an empty root
+        return INVALID_HANDLE_VALUE;
+    }
+    *found = entries.front();
+    entries.erase(entries.begin());
+    return addHandle({Kind::search, "", nullptr, {}, entries});
+}
+
+BOOL FindNextFileW(HANDLE search, WIN32_FIND_DATAW* found)
+{
+    Guard guard(stateMutex);
+    Handle* open = handleOf(search, Kind::search);
+    if (open == nullptr) {
+        return FALSE;
+    }
+    if (open->listing.empty()) {
+        lastError = ERROR_NO_MORE_FILES;
+        return FALSE;
+    }
+    *found = open->listing.front();
+    open->listing.erase(open->listing.begin());
+    return TRUE;
 }
 
 BOOL FindClose(HANDLE search)
@@ -1253,81 +1318,55 @@ BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVOID info
     return TRUE;
 }
 
-HKEY__ predefinedKeys[2];
-
-// Only reads, in the caller's own view, under the two roots the product reads.
-LONG RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, DWORD access, HKEY* key)
+// The local policy, opened only on this machine.
+NTSTATUS LsaOpenPolicy(LSA_UNICODE_STRING* systemName, LSA_OBJECT_ATTRIBUTES*, DWORD access, LSA_HANDLE* policy)
 {
-    const char* rootName = root == HKEY_LOCAL_MACHINE ? "hkey_local_machine\\"
-                           : root == HKEY_USERS       ? "hkey_users\\"
-                                                      : "";
-    if (*rootName == '\0' || options != 0 || (access & ~KEY_READ) != 0) {
-        return ERROR_ACCESS_DENIED;
+    if (systemName != nullptr) {
+        return static_cast<NTSTATUS>(0xC000000D); // STATUS_INVALID_PARAMETER
     }
-    std::string path = rootName + lowerCase(subKey);
-    for (const std::string& denied : theWorld.deniedKeys) {
-        if ((path + "\\").rfind(lowerCase(denied) + "\\", 0) == 0) {
-            return ERROR_ACCESS_DENIED;
-        }
-    }
-    bool there = std::any_of(theWorld.registry.begin(), theWorld.registry.end(),
-                             [&path](const auto& value) { return lowerCase(value.first).rfind(path + "\\", 0) == 0; });
-    if (!there) {
-        return ERROR_FILE_NOT_FOUND;
-    }
-    *key = static_cast<HKEY>(addHandle({Kind::key, path}));
-    return ERROR_SUCCESS;
+    Handle handle = {Kind::policy};
+    handle.access = access;
+    *policy = addHandle(handle);
+    return 0;
 }
 
-// As on Windows, a string comes without a terminator unless one was stored.
-LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD, LPDWORD type, BYTE* data, LPDWORD size)
+// The account domain only, for a handle opened to view local information;
+// the buffer stays out until LsaFreeMemory.
+NTSTATUS LsaQueryInformationPolicy(LSA_HANDLE policy, POLICY_INFORMATION_CLASS kind, PVOID* buffer)
 {
     Guard guard(stateMutex);
-    Handle* open = handleOf(key, Kind::key);
-    if (open == nullptr) {
-        return ERROR_INVALID_HANDLE;
+    Handle* open = handleOf(policy, Kind::policy);
+    if (open == nullptr || kind != PolicyAccountDomainInformation) {
+        return static_cast<NTSTATUS>(0xC000000D); // STATUS_INVALID_PARAMETER
     }
-    std::string path = open->name + "\\" + lowerCase(name != nullptr ? name : "");
-    auto found = std::find_if(theWorld.registry.begin(), theWorld.registry.end(),
-                              [&path](const auto& value) { return lowerCase(value.first) == path; });
-    if (found == theWorld.registry.end()) {
-        return ERROR_FILE_NOT_FOUND;
+    if ((open->access & POLICY_VIEW_LOCAL_INFORMATION) == 0) {
+        return static_cast<NTSTATUS>(0xC0000022); // STATUS_ACCESS_DENIED
     }
-    const std::string& bytes = found->second.data;
-    *type = found->second.type;
-    bool fits = *size >= bytes.size();
-    *size = static_cast<DWORD>(bytes.size());
-    if (!fits) {
-        return ERROR_MORE_DATA;
-    }
-    memcpy(data, bytes.data(), bytes.size());
-    return ERROR_SUCCESS;
+    std::string sid;
+    appendSid(sid, theWorld.accountDomain);
+    auto bytes = std::make_shared<std::string>(sizeof(POLICY_ACCOUNT_DOMAIN_INFO) + sid.size(), '\0');
+    auto* information = reinterpret_cast<POLICY_ACCOUNT_DOMAIN_INFO*>(&(*bytes)[0]);
+    memcpy(information + 1, sid.data(), sid.size());
+    information->DomainSid = information + 1;
+    Handle handle = {Kind::policyBuffer};
+    handle.bytes = bytes;
+    handles[information] = handle;
+    *buffer = information;
+    return 0;
 }
 
-LONG RegCloseKey(HKEY key)
+NTSTATUS LsaFreeMemory(PVOID buffer)
 {
     Guard guard(stateMutex);
-    if (handleOf(key, Kind::key) == nullptr) {
-        return ERROR_INVALID_HANDLE;
-    }
-    handles.erase(key);
-    return ERROR_SUCCESS;
+    return handleOf(buffer, Kind::policyBuffer) != nullptr && handles.erase(buffer) == 1
+               ? 0
+               : static_cast<NTSTATUS>(0xC0000008); // STATUS_INVALID_HANDLE
 }
 
-// %SystemRoot% and %ProgramFiles% only. The ANSI call needs a byte beyond
-// the text and its terminator.
-DWORD ExpandEnvironmentStringsA(LPCSTR source, LPSTR destination, DWORD size)
+NTSTATUS LsaClose(LSA_HANDLE policy)
 {
-    std::string expanded = source;
-    for (auto variable : {std::make_pair("%systemroot%", "C:\\WINNT"), {"%programfiles%", "C:\\Program Files"}}) {
-        size_t at = lowerCase(expanded).find(variable.first);
-        if (at != std::string::npos) {
-            expanded.replace(at, strlen(variable.first), variable.second);
-        }
-    }
-    if (size < expanded.size() + 2) {
-        return static_cast<DWORD>(expanded.size() + 2);
-    }
-    memcpy(destination, expanded.c_str(), expanded.size() + 1);
-    return static_cast<DWORD>(expanded.size() + 1);
+    Guard guard(stateMutex);
+    return handleOf(policy, Kind::policy) != nullptr && handles.erase(policy) == 1
+               ? 0
+               : static_cast<NTSTATUS>(0xC0000008); // STATUS_INVALID_HANDLE
 }
