@@ -3,6 +3,7 @@
 #include "harness.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 
 SCM_CASE(InstallRegistersAnAutoStartServiceUnderTheQuotedPath)
 {
@@ -252,4 +253,48 @@ SCM_CASE(InstallRefusesWhatOthersCanChange)
     runSvclaunch(percent, "install");
     CHECK_EQ(logOf(percent), "Was not Installed Successfully. The SCM would expand the % in " + percent.exe + "\r\n");
     CHECK_EQ(openServiceError(percent.name), static_cast<unsigned long>(ERROR_SERVICE_DOES_NOT_EXIST));
+}
+
+// Not a check: what install makes of the folders of a real machine, for a
+// look at what the rule would refuse there. A program that is not there, in
+// the system folder and in each folder directly under Program Files, is
+// judged with that folder's chain and every file in it; each verdict is
+// printed with the time the install took.
+SCM_CASE(SurveyOfTheSystemFolderAndProgramFiles)
+{
+    Folder f = layOut(__func__);
+    std::string toRoot; // from the case's folder up to the drive's root
+    for (char c : f.path) {
+        toRoot += c == '\\' ? "..\\" : "";
+    }
+    // The 64-bit Program Files, also for a 32-bit suite on 64-bit Windows.
+    const char* programFiles = getenv("ProgramW6432") != NULL ? getenv("ProgramW6432") : getenv("ProgramFiles");
+    std::string parent = programFiles != NULL ? programFiles : "C:\\Program Files";
+    std::vector<std::string> folders = {systemDirectory()};
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((parent + "\\*").c_str(), &found);
+    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found)) {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && found.cFileName[0] != '.') {
+            folders.push_back(parent + "\\" + found.cFileName);
+        }
+    }
+    if (search != INVALID_HANDLE_VALUE) {
+        FindClose(search);
+    }
+    for (const std::string& folder : folders) {
+        if (_strnicmp(folder.c_str(), f.path.c_str(), 3) != 0) {
+            printf("survey: %s: on another drive, not judged\n", folder.c_str());
+            continue;
+        }
+        writeConfig(f, f.name + "\n" + toRoot + folder.substr(3) + "\\svclaunch-survey.exe\n");
+        DeleteFileA((f.path + "\\service.log").c_str());
+        DWORD start = GetTickCount();
+        runSvclaunch(f, "install");
+        DWORD took = GetTickCount() - start;
+        std::string verdict = logOf(f);
+        printf("survey: %s: %s (%lu ms)\n", folder.c_str(), visible(verdict).c_str(), static_cast<unsigned long>(took));
+        if (verdict == "Installed Successfully\r\n") {
+            runSvclaunch(f, "remove");
+        }
+    }
 }
