@@ -112,8 +112,8 @@ static bool spellSid(const SID* sid, char* out, size_t size)
     return fits;
 }
 
-// Whether spelt reads as pattern, in which each * stands for one part of
-// one digit or more.
+// Whether spelt reads as pattern, in which each * stands for the digits of
+// one part (a SID spelt out has one digit in each part at least).
 static bool spellsAs(const char* spelt, const char* pattern)
 {
     for (; *pattern != '\0'; ++pattern) {
@@ -122,9 +122,6 @@ static bool spellsAs(const char* spelt, const char* pattern)
                 return false;
             }
             continue;
-        }
-        if (*spelt < '0' || *spelt > '9') {
-            return false;
         }
         while (*spelt >= '0' && *spelt <= '9') {
             ++spelt;

@@ -247,6 +247,9 @@ TEST_F(RegistrationTest, InstallReadsEntriesAsWindowsReadsThem)
          entries({{ACCESS_DENIED_OBJECT_ACE_TYPE, newFilesOnly, modify, users, ACE_INHERITED_OBJECT_TYPE_PRESENT},
                   {allow, newFilesOnly, modify, users}}),
          "Users can change C:\\svc"},
+        {"an object allowance that only typed objects inherit still counts for new files", "c:\\svc",
+         one(ACCESS_ALLOWED_OBJECT_ACE_TYPE, newFilesOnly, modify, users, ACE_INHERITED_OBJECT_TYPE_PRESENT),
+         "Users can change C:\\svc"},
         {"a denial that new files inherit", "c:\\svc",
          entries({{deny, newFilesOnly, modify, users}, {allow, newFilesOnly, modify, users}}), ""},
         {"an object denial that names an object type", "c:\\svc",
@@ -302,10 +305,12 @@ TEST_F(RegistrationTest, InstallTrustsAdministratorsAlone)
         {"NETWORK SERVICE may change it", "c:\\svc", one(allow, 0, modify, "S-1-5-20"),
          "NETWORK SERVICE can change C:\\svc"},
     });
-    // SIDs one part off TrustedInstaller's, the installing account's, Administrators' and SYSTEM's.
-    for (std::string sid : {"S-1-5-81-956008885-3418522649-1831038044-1853292631-2271478464",
-                            "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478465", "S-1-5-22-7-8-9-1000",
-                            "S-1-5-21-7-0-9-1000", "S-1-5-21-7-8-9-1001", "S-1-261-32-544", "S-1-16777221-18"}) {
+    // SIDs one part off TrustedInstaller's, the installing account's, Administrators' and SYSTEM's, or
+    // one part longer.
+    for (std::string sid :
+         {"S-1-5-81-956008885-3418522649-1831038044-1853292631-2271478464",
+          "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478465", "S-1-5-22-7-8-9-1000",
+          "S-1-5-21-7-0-9-1000", "S-1-5-21-7-8-9-1001", "S-1-261-32-544", "S-1-16777221-18", "S-1-5-32-544-1"}) {
         checkInstall({{sid, "c:\\svc", one(allow, 0, modify, sid), sid + " can change C:\\svc"}});
     }
 }
@@ -387,8 +392,8 @@ TEST_F(RegistrationTest, InstallJudgesEveryFileBesideWhatRuns)
          }},
         {"a subfolder that holds nothing that runs", "c:\\svc\\logs", one(allow, 0, modify, users), "",
          beside("c:\\svc", {"logs\\"})},
-        {"svclaunch.exe.local that Users may add files to", "c:\\svc\\svclaunch.exe.local",
-         one(allow, 0, FILE_ADD_FILE, users), "Users can change C:\\svc\\svclaunch.exe.local",
+        {"svclaunch.exe.local whose entries Users may delete", "c:\\svc\\svclaunch.exe.local",
+         one(allow, 0, FILE_DELETE_CHILD, users), "Users can change C:\\svc\\svclaunch.exe.local",
          beside("c:\\svc", {"svclaunch.exe.local\\"})},
         {"a DLL in target.EXE.LOCAL that Users may write", "c:\\work\\box\\target.exe.local\\comctl32.dll",
          one(allow, 0, FILE_WRITE_DATA, users), "Users can change C:\\work\\box\\target.EXE.LOCAL\\comctl32.dll",
@@ -404,6 +409,8 @@ TEST_F(RegistrationTest, InstallJudgesEveryFileBesideWhatRuns)
          }},
         {"a folder that cannot be listed", "Cannot tell who can change C:\\svc, Error Code 5",
          [] { world().findErrors["c:\\svc\\*"] = ERROR_ACCESS_DENIED; }},
+        {"a listing that breaks off", "Cannot tell who can change C:\\work\\box, Error Code 59",
+         [] { world().findNextError = 59; }}, // ERROR_UNEXP_NET_ERR
         {"a name the code page cannot spell, its look-alike there",
          "Cannot tell who can change C:\\svc\\halper.dll, Error Code 1113",
          beside("c:\\svc", {"halper.dll", lookAlike})},

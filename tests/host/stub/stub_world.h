@@ -131,6 +131,7 @@ struct World {
     std::set<std::string> missingPaths; // lower case
     std::map<std::string, DWORD> reparseTags;
     std::map<std::string, DWORD> findErrors; // FindFirstFileW fails on these with that error
+    DWORD findNextError = 0;                 // FindNextFileW fails with it in C:\work\box
     // What each folder holds (keyed lower case) besides . and ..: names in
     // UTF-8, a folder's ending in a backslash. A folder not listed holds
     // nothing else.

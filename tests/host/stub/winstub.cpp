@@ -1256,7 +1256,7 @@ HANDLE FindFirstFileW(LPCWSTR fileName, WIN32_FIND_DATAW* found)
     }
     *found = entries.front();
     entries.erase(entries.begin());
-    return addHandle({Kind::search, "", nullptr, {}, entries});
+    return addHandle({Kind::search, lowerCase(path), nullptr, {}, entries});
 }
 
 BOOL FindNextFileW(HANDLE search, WIN32_FIND_DATAW* found)
@@ -1266,8 +1266,8 @@ BOOL FindNextFileW(HANDLE search, WIN32_FIND_DATAW* found)
     if (open == nullptr) {
         return FALSE;
     }
-    if (open->listing.empty()) {
-        lastError = ERROR_NO_MORE_FILES;
+    if (open->listing.empty() || (theWorld.findNextError != 0 && open->name == "c:\\work\\box")) {
+        lastError = open->listing.empty() ? ERROR_NO_MORE_FILES : theWorld.findNextError;
         return FALSE;
     }
     *found = open->listing.front();
