@@ -58,17 +58,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
     FuzzedDataProvider data(bytes, size);
     stub::reset();
     stub::World& world = stub::world();
-    world.openManagerError = fuzzedError(data);
-    world.createServiceError = fuzzedError(data);
-    world.openServiceError = fuzzedError(data);
-    world.deleteServiceError = fuzzedError(data);
-    world.registerHandlerError = data.ConsumeBool() ? 0 : 6;
+    for (const char* call : {"OpenSCManagerA", "CreateServiceA", "OpenServiceA", "DeleteService"}) {
+        if (DWORD error = fuzzedError(data)) {
+            world.failingCalls[call] = error;
+        }
+    }
+    if (!data.ConsumeBool()) {
+        world.failingCalls["RegisterServiceCtrlHandlerA"] = ERROR_INVALID_HANDLE;
+    }
     world.startedByScm = data.ConsumeBool();
     world.connectionBreaks = data.ConsumeBool();
     world.serviceStartsLate = world.connectionBreaks && data.ConsumeBool();
     // The SCM's part: stop the service once it runs, or, when its connection
     // breaks, nothing at all. A service that cannot register never runs.
-    bool waitsToStop = world.registerHandlerError == 0 && !world.connectionBreaks;
+    bool waitsToStop = world.failingCalls.count("RegisterServiceCtrlHandlerA") == 0 && !world.connectionBreaks;
     world.scmDriver = [waitsToStop] {
         if (waitsToStop && stub::waitForState(SERVICE_RUNNING)) {
             stub::deliverControl(SERVICE_CONTROL_STOP);

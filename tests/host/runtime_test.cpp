@@ -109,7 +109,8 @@ protected:
     static std::function<void()> whenRunningSend(std::vector<DWORD> controls)
     {
         return [controls] {
-            ASSERT_TRUE(stub::waitForEntry("log start: box\\target.exe")) << "the service never logged its start";
+            ASSERT_TRUE(stub::waitForEntry("log start: box\\target.exe"))
+                << "the service never logged its start: " << timelineSeen();
             for (DWORD control : controls) {
                 EXPECT_TRUE(stub::deliverControl(control));
             }
@@ -122,8 +123,6 @@ protected:
 // Nobody can answer a window on a service's desktop: a target that came from
 // the Internet, or one that is not there, is launched without the shell's
 // zone prompt or error box (the stand-in counts any such window as a fault).
-// A shell too old to have the zone check (NT 4.0's, 2000's) is not given its
-// flag.
 TEST_F(RuntimeTest, StartThenStopLaunchesStartAndCloseAndLogsThreeLines)
 {
     world().downloadedFiles.insert("box\\target.exe");
@@ -147,15 +146,27 @@ TEST_F(RuntimeTest, StartThenStopLaunchesStartAndCloseAndLogsThreeLines)
     // The shell is loaded once, by its full path in the system folder.
     EXPECT_EQ(world().loadedLibraries, std::vector<std::string>{"C:\\WINNT\\system32\\shell32.dll"});
     EXPECT_TRUE(world().securityQueries.empty());
+}
 
-    for (DWORD oldShell : {0u, 5u}) { // NT 4.0's own, Windows 2000's
+// The shells that predate the zone check do not know its flag: NT 4.0's own
+// (no DllGetVersion), NT 4.0's with Internet Explorer 4 (4) and Windows
+// 2000's (5). Any other version, 0 included, is taken for a newer shell.
+TEST_F(RuntimeTest, EachShellVersionGetsTheMaskItKnows)
+{
+    const ULONG noUi = SEE_MASK_FLAG_NO_UI;
+    const ULONG noUiNoZoneCheck = SEE_MASK_FLAG_NO_UI | SEE_MASK_NOZONECHECKS;
+    const struct {
+        DWORD version;
+        ULONG mask;
+    } shells[] = {{stub::noDllGetVersion, noUi}, {4, noUi},           {5, noUi}, {6, noUiNoZoneCheck},
+                  {10, noUiNoZoneCheck},         {0, noUiNoZoneCheck}};
+    for (const auto& shell : shells) {
         nextRun();
-        world().shellVersion = oldShell;
-        world().kernelLimitsDllSearch = false;
+        world().shellVersion = shell.version;
         runService(whenRunningSend({SERVICE_CONTROL_STOP}));
-        EXPECT_EQ(shown(), (std::vector<Shown>{startPending, running, stopPending, stopPending, stopped}));
-        ASSERT_EQ(world().launches.size(), 2u);
-        EXPECT_EQ(world().launches[0].mask, SEE_MASK_FLAG_NO_UI);
+        ASSERT_EQ(launchParameters(), (std::vector<std::string>{"start", "close"})) << shell.version;
+        EXPECT_EQ(world().launches[0].mask, shell.mask) << shell.version;
+        EXPECT_EQ(world().launches[1].mask, shell.mask) << shell.version;
     }
 }
 
@@ -331,7 +342,7 @@ TEST_F(RuntimeTest, LostConnectionBeforeRunningStillClosesWhatWasStarted)
 
 TEST_F(RuntimeTest, FailedHandlerRegistrationEndsSilently)
 {
-    world().registerHandlerError = ERROR_INVALID_HANDLE;
+    world().failingCalls["RegisterServiceCtrlHandlerA"] = ERROR_INVALID_HANDLE;
     runService([] {});
     EXPECT_TRUE(stub::reports().empty());
     EXPECT_TRUE(world().launches.empty());
@@ -340,7 +351,7 @@ TEST_F(RuntimeTest, FailedHandlerRegistrationEndsSilently)
 
 TEST_F(RuntimeTest, FailedStopEventReportsStoppedWithTheErrorAndLaunchesNothing)
 {
-    world().createEventError = ERROR_NOT_ENOUGH_MEMORY;
+    world().failingCalls["CreateEventA"] = ERROR_NOT_ENOUGH_MEMORY;
     runService([] {});
     EXPECT_EQ(shown(), (std::vector<Shown>{startPending, {SERVICE_STOPPED, 0, ERROR_NOT_ENOUGH_MEMORY}}));
     EXPECT_TRUE(world().launches.empty());

@@ -48,6 +48,9 @@ std::string readFile(const std::string& name);
 std::string readLog(const std::string& name);
 bool fileExists(const std::string& name);
 
+// What the product did so far, as one line (see stub::timeline).
+std::string timelineSeen();
+
 // Writes the two-line configuration the usual way.
 void writeConfig(const std::string& name, const std::string& target);
 

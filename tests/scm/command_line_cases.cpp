@@ -7,9 +7,9 @@ SCM_CASE(VerbsIgnoreLetterCase)
     Folder f = layOut(__func__);
     writeConfig(f, f.name + "\ntarget.exe\n");
     runSvclaunch(f, "INSTALL");
-    CHECK_EQ(serviceState(f.name), static_cast<unsigned long>(SERVICE_STOPPED));
+    CHECK_EQ(serviceState(f.name), SERVICE_STOPPED);
     runSvclaunch(f, "ReMoVe");
-    CHECK_EQ(openServiceError(f.name), static_cast<unsigned long>(ERROR_SERVICE_DOES_NOT_EXIST));
+    CHECK_NOT_REGISTERED(f.name);
     CHECK_EQ(logOf(f), "Installed Successfully\r\nRemoved Successfully\r\n");
 }
 
@@ -53,6 +53,6 @@ SCM_CASE(ExecutableInARootFolderUsesThatRoot)
               written.find(" can change " + drive + "\\") != std::string::npos &&
               written.find("\r\n") == written.size() - 2);
     }
-    CHECK_EQ(openServiceError(f.name), static_cast<unsigned long>(ERROR_SERVICE_DOES_NOT_EXIST));
+    CHECK_NOT_REGISTERED(f.name);
     removeRootLeftovers();
 }

@@ -205,7 +205,7 @@ void checkScriptVerdict(const Folder& folder, bool registered, const std::string
 void checkNoTrace(const Folder& folder)
 {
     CHECK(!fileExists(folder.path + "\\service.log"));
-    CHECK_EQ(openServiceError(folder.name), static_cast<unsigned long>(ERROR_SERVICE_DOES_NOT_EXIST));
+    CHECK_NOT_REGISTERED(folder.name);
 }
 
 void checkLaunches(const std::string& targetFolder, const std::vector<std::string>& parameters)

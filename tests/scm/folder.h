@@ -66,6 +66,9 @@ bool startAndStopOnce(const Folder& folder);
 // Wine's sc.exe gives as 1) and the last non-empty line of service.log.
 void checkScriptVerdict(const Folder& folder, bool registered, const std::string& lastLine);
 
+// Checks that no service of that name is registered.
+#define CHECK_NOT_REGISTERED(name) CHECK_EQ(openServiceError(name), ERROR_SERVICE_DOES_NOT_EXIST)
+
 // Checks that svclaunch left no trace: no service.log, no service.
 void checkNoTrace(const Folder& folder);
 

@@ -15,10 +15,10 @@ SCM_CASE(InstallRegistersAnAutoStartServiceUnderTheQuotedPath)
     CHECK_EQ(registryString(f.name, "ImagePath"), "\"" + f.exe + "\"");
     CHECK_EQ(registryString(f.name, "DisplayName"), f.name);
     CHECK_EQ(registryString(f.name, "ObjectName"), "LocalSystem");
-    CHECK_EQ(registryDword(f.name, "Start"), static_cast<unsigned long>(SERVICE_AUTO_START));
-    CHECK_EQ(registryDword(f.name, "Type"), static_cast<unsigned long>(SERVICE_WIN32_OWN_PROCESS));
-    CHECK_EQ(registryDword(f.name, "ErrorControl"), static_cast<unsigned long>(SERVICE_ERROR_IGNORE));
-    CHECK_EQ(serviceState(f.name), static_cast<unsigned long>(SERVICE_STOPPED)); // install starts nothing
+    CHECK_EQ(registryDword(f.name, "Start"), SERVICE_AUTO_START);
+    CHECK_EQ(registryDword(f.name, "Type"), SERVICE_WIN32_OWN_PROCESS);
+    CHECK_EQ(registryDword(f.name, "ErrorControl"), SERVICE_ERROR_IGNORE);
+    CHECK_EQ(serviceState(f.name), SERVICE_STOPPED); // install starts nothing
 }
 
 SCM_CASE(SecondInstallLogsAlreadyExists)
@@ -39,7 +39,7 @@ SCM_CASE(InstallWithTheDisplayNameTakenLogsTheCodeAndAnEmptyLine)
     runSvclaunch(f, "install");
     CHECK_EQ(logOf(f), "Was not Installed Successfully. Error Code 1078\r\n\r\n");
     checkScriptVerdict(f, false, "Was not Installed Successfully. Error Code 1078");
-    CHECK_EQ(openServiceError(f.name), static_cast<unsigned long>(ERROR_SERVICE_DOES_NOT_EXIST));
+    CHECK_NOT_REGISTERED(f.name);
 }
 
 // No SCM can start an image path of MAX_PATH (260) characters or more.
@@ -58,7 +58,7 @@ SCM_CASE(InstallTakesAnOwnPathOf259CharactersAndRefuses260)
     CHECK_EQ(logOf(f), "Installed Successfully\r\n");
     REQUIRE(startAndStopOnce(f));
     runSvclaunch(f, "remove");
-    CHECK_EQ(openServiceError(f.name), static_cast<unsigned long>(ERROR_SERVICE_DOES_NOT_EXIST));
+    CHECK_NOT_REGISTERED(f.name);
 
     Folder longer = {f.path + "p", f.path + "p\\svclaunch.exe", f.name};
     if (!makeDirectories(longer.path) || !copyFile(f.exe, longer.exe)) {
@@ -129,8 +129,8 @@ SCM_CASE(LookAlikeFolderIsNeverUsedAndAnExactlySpeltOneIs)
 
     for (const wchar_t* verb : {L" install", L"", L" remove"}) {
         CHECK(runWide(L"\"" + real + L"\\svclaunch.exe\"" + verb));
-        CHECK_EQ(openServiceError(lookAlike.name), static_cast<unsigned long>(ERROR_SERVICE_DOES_NOT_EXIST));
-        CHECK_EQ(openServiceError(realName), static_cast<unsigned long>(ERROR_SERVICE_DOES_NOT_EXIST));
+        CHECK_NOT_REGISTERED(lookAlike.name);
+        CHECK_NOT_REGISTERED(realName);
     }
     CHECK(!fileExists(lookAlike.path + "\\service.log"));
     CHECK(GetFileAttributesW((real + L"\\service.log").c_str()) == INVALID_FILE_ATTRIBUTES);
@@ -151,108 +151,127 @@ SCM_CASE(LookAlikeFolderIsNeverUsedAndAnExactlySpeltOneIs)
                               "\r\nstop: " + target + "\r\nRemoved Successfully\r\n");
 }
 
+namespace {
+
+const DWORD modify = FILE_GENERIC_READ | FILE_GENERIC_WRITE | FILE_GENERIC_EXECUTE | DELETE;
+const DWORD readExecute = FILE_GENERIC_READ | FILE_GENERIC_EXECUTE;
+
+// Installs folder with this line 2; checks that it registered nothing and
+// logged that refusal, alone.
+void checkRefused(const Folder& folder, const std::string& line2, const std::string& refusal)
+{
+    writeConfig(folder, folder.name + "\n" + line2 + "\n");
+    DeleteFileA((folder.path + "\\service.log").c_str());
+    runSvclaunch(folder, "install");
+    CHECK_EQ(logOf(folder), "Was not Installed Successfully. " + refusal + "\r\n");
+    CHECK_NOT_REGISTERED(folder.name);
+}
+
+// Line 2's way from the folder up to its drive's root.
+std::string upToRoot(const Folder& folder)
+{
+    std::string way;
+    for (char c : folder.path) {
+        way += c == '\\' ? "..\\" : "";
+    }
+    return way;
+}
+
+// What Wine can show only through the prefix's set-up, which needs root: a
+// folder of another Unix user (shown as Anonymous Logon's) and a symbolic
+// link to a folder, in C:\svclaunch-others.
+std::string othersFolder(const Folder& folder)
+{
+    return folder.path.substr(0, 2) + "\\svclaunch-others";
+}
+
+} // namespace
+
 // A LocalSystem service must run nothing that anyone but administrators may
 // change: not its folder, svclaunch.exe, service.cnf, the target or a DLL
-// beside them. Such an install
-// registers nothing and names who and the path; the same folder, locked down
-// again, installs. Nor what lies behind a link, a target of another account
-// or a shortcut. Wine shows another Unix user's files as Anonymous Logon's
-// and cannot make a junction, so there the prefix's set-up has made a folder
-// of another user and a symbolic link (C:\svclaunch-others), reached from the
-// case's folder. Nor a document, which the shell opens with whatever its
-// kind names at each start. A folder whose path holds a % is never
-// registered: the SCM would expand it at every start.
-SCM_CASE(InstallRefusesWhatOthersCanChange)
+// beside them. Such an install registers nothing and names who and the
+// path; the same folder, locked down again, installs.
+SCM_CASE(InstallRefusesWhatEveryoneCanChangeAndTakesItLockedDown)
 {
-    const DWORD modify = FILE_GENERIC_READ | FILE_GENERIC_WRITE | FILE_GENERIC_EXECUTE | DELETE;
     Folder f = layOut(__func__);
     REQUIRE(placeTarget(f) && writeFile(f.path + "\\helper.dll", ""));
-    writeConfig(f, f.name + "\ntarget.exe\n");
-    std::string expected;
     for (const std::string& path :
          {f.path, f.exe, f.path + "\\service.cnf", f.path + "\\target.exe", f.path + "\\helper.dll"}) {
         REQUIRE(CHECK(setOwnDacl(path, modify)));
-        runSvclaunch(f, "install");
-        REQUIRE(CHECK(setOwnDacl(path, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE)));
-        expected += "Was not Installed Successfully. Everyone can change " + path + "\r\n";
-        CHECK_EQ(logOf(f), expected);
-        CHECK_EQ(openServiceError(f.name), static_cast<unsigned long>(ERROR_SERVICE_DOES_NOT_EXIST));
+        checkRefused(f, "target.exe", "Everyone can change " + path);
+        REQUIRE(CHECK(setOwnDacl(path, readExecute)));
     }
-
-    std::string others = f.path.substr(0, 2) + "\\svclaunch-others";
-    std::string toRoot; // from the case's folder up to the drive's root
-    for (char c : f.path) {
-        toRoot += c == '\\' ? "..\\" : "";
-    }
-    std::string account = "S-1-5-21-1-2-3-1001"; // resolves to no account
-    bool wine = underWine();
-    if (!wine) {
-        REQUIRE(CHECK(makeDirectories(f.path + "\\real")));
-        runCommandLine("cmd /c mklink /J \"" + f.path + "\\link\" \"" + f.path + "\\real\" >nul");
-        REQUIRE(CHECK(setOwnDacl(f.path + "\\target.exe", modify, false, account.c_str())));
-    }
-    bool foreignFolder = fileExists(others + "\\foreign");
-    if (wine && !foreignFolder) {
-        printf("no folder of another Unix user here (the set-up was not root): that step not run\n");
-    }
-    bool linkThere = !wine || fileExists(others + "\\link");
-    if (!linkThere) {
-        printf("no symbolic link here (a prefix that the suite's set-up did not make): that step not run\n");
-    }
-    const struct {
-        bool runs;
-        std::string line2;
-        std::string refusal;
-    } steps[] = {
-        {linkThere, wine ? toRoot + "svclaunch-others\\link\\target.exe" : "link\\target.exe",
-         (wine ? others : f.path) + "\\link is a link"},
-        {!wine || foreignFolder, wine ? toRoot + "svclaunch-others\\foreign\\target.exe" : "target.exe",
-         wine ? "Anonymous Logon can change " + others + "\\foreign"
-              : account + " can change " + f.path + "\\target.exe"},
-        {true, "target.lnk", "The target is a shortcut: " + f.path + "\\target.lnk"},
-        {true, "job.vbs", "The target is a document: " + f.path + "\\job.vbs"},
-    };
-    for (const auto& step : steps) {
-        if (step.runs) {
-            writeConfig(f, f.name + "\n" + step.line2 + "\n");
-            runSvclaunch(f, "install");
-            expected += "Was not Installed Successfully. " + step.refusal + "\r\n";
-            CHECK_EQ(logOf(f), expected);
-            CHECK_EQ(openServiceError(f.name), static_cast<unsigned long>(ERROR_SERVICE_DOES_NOT_EXIST));
-        }
-    }
-    if (!wine) {
-        RemoveDirectoryA((f.path + "\\link").c_str());
-        REQUIRE(CHECK(setOwnDacl(f.path + "\\target.exe", FILE_GENERIC_READ | FILE_GENERIC_EXECUTE)));
-    }
+    DeleteFileA((f.path + "\\service.log").c_str());
     writeConfig(f, f.name + "\ntarget.exe\n");
     runSvclaunch(f, "install");
-    CHECK_EQ(logOf(f), expected + "Installed Successfully\r\n");
-    CHECK_EQ(serviceState(f.name), static_cast<unsigned long>(SERVICE_STOPPED));
+    CHECK_EQ(logOf(f), "Installed Successfully\r\n");
+    CHECK_EQ(serviceState(f.name), SERVICE_STOPPED);
+}
 
-    // A folder above that lets Everyone delete it (rename it away), which
-    // Wine's mode bits cannot say.
-    Folder inner = {f.path + "\\inner", f.path + "\\inner\\svclaunch.exe", f.name + "_Inner"};
-    removeServiceAtCaseEnd(inner.name);
-    REQUIRE(CHECK(makeDirectories(inner.path) && copyFile(f.exe, inner.exe) && placeTarget(inner)));
-    writeConfig(inner, inner.name + "\ntarget.exe\n");
-    if (wine) {
-        printf("Wine cannot let Everyone delete a folder and nothing else: that step not run\n");
+// Wine cannot make a junction: there the target lies behind the set-up's
+// symbolic link.
+SCM_CASE(InstallRefusesALinkInTheChain)
+{
+    Folder f = layOut(__func__);
+    REQUIRE(placeTarget(f));
+    if (!underWine()) {
+        REQUIRE(CHECK(makeDirectories(f.path + "\\real")));
+        runCommandLine("cmd /c mklink /J \"" + f.path + "\\link\" \"" + f.path + "\\real\" >nul");
+        checkRefused(f, "link\\target.exe", f.path + "\\link is a link");
+        RemoveDirectoryA((f.path + "\\link").c_str());
+    } else if (fileExists(othersFolder(f) + "\\link")) {
+        checkRefused(f, upToRoot(f) + "svclaunch-others\\link\\target.exe", othersFolder(f) + "\\link is a link");
     } else {
-        REQUIRE(CHECK(setOwnDacl(inner.path, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE, true) &&
-                      setOwnDacl(f.path, DELETE)));
-        runSvclaunch(inner, "install");
-        CHECK_EQ(logOf(inner), "Was not Installed Successfully. Everyone can change " + f.path + "\r\n");
-        CHECK_EQ(openServiceError(inner.name), static_cast<unsigned long>(ERROR_SERVICE_DOES_NOT_EXIST));
+        skipCase("no symbolic link here (a prefix that the suite's set-up did not make)");
     }
+}
 
-    Folder percent = {f.path + "\\%TEMP%", f.path + "\\%TEMP%\\svclaunch.exe", f.name + "_Percent"};
-    removeServiceAtCaseEnd(percent.name);
-    REQUIRE(CHECK(makeDirectories(percent.path) && copyFile(f.exe, percent.exe) && placeTarget(percent)));
-    writeConfig(percent, percent.name + "\ntarget.exe\n");
-    runSvclaunch(percent, "install");
-    CHECK_EQ(logOf(percent), "Was not Installed Successfully. The SCM would expand the % in " + percent.exe + "\r\n");
-    CHECK_EQ(openServiceError(percent.name), static_cast<unsigned long>(ERROR_SERVICE_DOES_NOT_EXIST));
+SCM_CASE(InstallRefusesWhatAnotherAccountOwnsOrCanChange)
+{
+    Folder f = layOut(__func__);
+    REQUIRE(placeTarget(f));
+    const std::string account = "S-1-5-21-1-2-3-1001"; // resolves to no account
+    if (!underWine()) {
+        REQUIRE(CHECK(setOwnDacl(f.path + "\\target.exe", modify, false, account.c_str())));
+        checkRefused(f, "target.exe", account + " can change " + f.path + "\\target.exe");
+        REQUIRE(CHECK(setOwnDacl(f.path + "\\target.exe", readExecute)));
+    } else if (fileExists(othersFolder(f) + "\\foreign")) {
+        checkRefused(f, upToRoot(f) + "svclaunch-others\\foreign\\target.exe",
+                     "Anonymous Logon can change " + othersFolder(f) + "\\foreign");
+    } else {
+        skipCase("no folder of another Unix user here (the set-up was not root)");
+    }
+}
+
+// A shortcut runs whatever it points to, a document whatever program its
+// kind names at each start.
+SCM_CASE(InstallRefusesAShortcutAndADocument)
+{
+    Folder f = layOut(__func__);
+    checkRefused(f, "target.lnk", "The target is a shortcut: " + f.path + "\\target.lnk");
+    checkRefused(f, "job.vbs", "The target is a document: " + f.path + "\\job.vbs");
+}
+
+// A folder above that Everyone may delete can be renamed away and another
+// put in its place; Wine's mode bits cannot say that alone.
+SCM_CASE(InstallRefusesAFolderAboveThatEveryoneMayDelete)
+{
+    if (underWine()) {
+        skipCase("Wine cannot let Everyone delete a folder and nothing else");
+        return;
+    }
+    Folder f = layOut(__func__, "inner");
+    std::string above = suiteRoot() + "\\" + __func__;
+    REQUIRE(CHECK(placeTarget(f) && setOwnDacl(f.path, readExecute, true) && setOwnDacl(above, DELETE)));
+    checkRefused(f, "target.exe", "Everyone can change " + above);
+}
+
+// The SCM expands %NAME% in a registered path at every start.
+SCM_CASE(InstallRefusesAFolderWhoseNameTheScmWouldExpand)
+{
+    Folder f = layOut(__func__, "%TEMP%");
+    REQUIRE(placeTarget(f));
+    checkRefused(f, "target.exe", "The SCM would expand the % in " + f.exe);
 }
 
 // Not a check: what install makes of the folders of a real machine, for a

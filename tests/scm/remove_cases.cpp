@@ -14,12 +14,12 @@ SCM_CASE(RemoveWhileRunningLeavesTheServiceRunning)
     // The service's own lines come first, so that remove's is the last.
     waitForFile(f.path + "\\service.log", holdsStartLine);
     runSvclaunch(f, "remove");
-    CHECK_EQ(serviceState(f.name), static_cast<unsigned long>(SERVICE_RUNNING));
+    CHECK_EQ(serviceState(f.name), SERVICE_RUNNING);
     CHECK(logOf(f).find("\r\n is still Running.\r\n") != std::string::npos);
     checkScriptVerdict(f, true, " is still Running.");
     REQUIRE(stopStopped(f.name));
     runSvclaunch(f, "remove");
-    CHECK_EQ(openServiceError(f.name), static_cast<unsigned long>(ERROR_SERVICE_DOES_NOT_EXIST));
+    CHECK_NOT_REGISTERED(f.name);
 }
 
 SCM_CASE(RemoveOfAnUnregisteredNameLeavesNoTrace)
@@ -60,6 +60,6 @@ SCM_CASE(RemoveActsOnTheNameNowConfigured)
     writeConfig(f, renamed + "\ntarget.exe\n");
     runSvclaunch(f, "install");
     runSvclaunch(f, "remove");
-    CHECK_EQ(openServiceError(renamed), static_cast<unsigned long>(ERROR_SERVICE_DOES_NOT_EXIST));
+    CHECK_NOT_REGISTERED(renamed);
     CHECK_EQ(openServiceError(f.name), 0ul);
 }

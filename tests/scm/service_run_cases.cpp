@@ -13,11 +13,11 @@ SCM_CASE(WholeLifeCycle)
     writeConfig(f, "\xEF\xBB\xBF" + f.name + "\r\ntarget.exe\r\n");
 
     runSvclaunch(f, "install");
-    REQUIRE(CHECK_EQ(serviceState(f.name), static_cast<unsigned long>(SERVICE_STOPPED)));
+    REQUIRE(CHECK_EQ(serviceState(f.name), SERVICE_STOPPED));
     checkScriptVerdict(f, true, "Installed Successfully");
     REQUIRE(startAndStopOnce(f));
     runSvclaunch(f, "remove");
-    CHECK_EQ(openServiceError(f.name), static_cast<unsigned long>(ERROR_SERVICE_DOES_NOT_EXIST));
+    CHECK_NOT_REGISTERED(f.name);
     checkScriptVerdict(f, false, "Removed Successfully");
 
     std::string target = f.path + "\\target.exe";
@@ -44,10 +44,10 @@ SCM_CASE(InterrogateAndRefusedPauseLeaveTheServiceRunning)
 
     SERVICE_STATUS status;
     CHECK_EQ(controlService(f.name, SERVICE_CONTROL_INTERROGATE, &status), 0ul);
-    CHECK_EQ(status.dwCurrentState, static_cast<unsigned long>(SERVICE_RUNNING));
-    CHECK_EQ(status.dwControlsAccepted, static_cast<unsigned long>(SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN));
-    CHECK_EQ(controlService(f.name, SERVICE_CONTROL_PAUSE), static_cast<unsigned long>(ERROR_INVALID_SERVICE_CONTROL));
-    CHECK_EQ(serviceState(f.name), static_cast<unsigned long>(SERVICE_RUNNING));
+    CHECK_EQ(status.dwCurrentState, SERVICE_RUNNING);
+    CHECK_EQ(status.dwControlsAccepted, SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN);
+    CHECK_EQ(controlService(f.name, SERVICE_CONTROL_PAUSE), ERROR_INVALID_SERVICE_CONTROL);
+    CHECK_EQ(serviceState(f.name), SERVICE_RUNNING);
 
     checkLaunches(f.path, {"start"});
     REQUIRE(stopStopped(f.name));
@@ -108,7 +108,7 @@ SCM_CASE(UnwritableLogChangesNothingElse)
     runSvclaunch(f, "install");
     REQUIRE(startAndStopOnce(f));
     runSvclaunch(f, "remove");
-    CHECK_EQ(openServiceError(f.name), static_cast<unsigned long>(ERROR_SERVICE_DOES_NOT_EXIST));
+    CHECK_NOT_REGISTERED(f.name);
 }
 
 // With the path unquoted, the SCM would run "...\with.exe" in place of

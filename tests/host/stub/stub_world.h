@@ -32,13 +32,16 @@ struct Ace {
     DWORD mask;
     std::string sid;
     DWORD objectFlags = 0; // ACE_OBJECT_TYPE_PRESENT and the like
+    WORD size = 0;         // the AceSize written, where not the entry's own
 };
 
-// What GetFileSecurityA gives for a path: its owner, and its DACL or none.
+// What GetFileSecurityA gives for a path: its owner ("" for none), and its
+// DACL or none; or a DACL that is present but NULL.
 struct FileSecurity {
     std::string owner;
     bool hasDacl;
     std::vector<Ace> aces;
+    bool nullDacl = false;
 };
 
 // Administrators' own: owned by Administrators; SYSTEM and Administrators
@@ -74,23 +77,18 @@ struct World {
     std::function<void()> scmDriver; // runs on the dispatcher's thread
     bool connectionBreaks = false;   // the dispatcher returns after the driver, the service still running
     bool serviceStartsLate = false;  // serviceMain is entered only after the dispatcher has returned
-    DWORD registerHandlerError = 0;
-    DWORD createEventError = 0;
     std::function<void(const std::string& parameters)> onLaunch; // runs inside ShellExecuteExA
 
-    // Service database. An error set here makes every such call fail with it.
-    std::map<std::string, Registration> services; // keyed by lower-case name
-    DWORD openManagerError = 0;
-    DWORD createServiceError = 0;
-    DWORD openServiceError = 0;
-    DWORD queryStatusError = 0;
-    DWORD deleteServiceError = 0;
+    // Calls that fail, by name ("OpenSCManagerA"), each time with the error
+    // given (NO_ERROR: without one, as GetAce may).
+    std::map<std::string, DWORD> failingCalls;
 
-    // LockFileEx: another process holds the log's turn to append for good;
-    // or the lock fails for a reason of its own (a device, say), with this
-    // code. The range and flags of the last lock asked for.
+    // Service database.
+    std::map<std::string, Registration> services; // keyed by lower-case name
+
+    // LockFileEx: another process holds the log's turn to append for good.
+    // The range and flags of the last lock asked for.
     bool appendTurnHeldElsewhere = false;
-    DWORD lockError = 0;
     uint64_t lockStart = 0;
     uint64_t lockLength = 0;
     DWORD lockFlags = 0;
@@ -109,10 +107,9 @@ struct World {
     // it is given a best-fit look-alike (U+0101 a with macron becomes "a"),
     // as Windows does.
     std::string modulePath = "C:\\svc\\svclaunch.exe";
-    DWORD moduleFileNameError = 0;
 
     // The shell: the major version its DllGetVersion reports (6 from XP on,
-    // 5 on Windows 2000), or 0 for none (NT 4.0's own). From version 6 on,
+    // 5 on Windows 2000), or noDllGetVersion (NT 4.0's own). From version 6 on,
     // before it runs a file that came from the Internet it asks whether to
     // (the zone check), and for a file that is not there it shows an error
     // box, unless the launch says otherwise: either is a window on the
@@ -130,8 +127,8 @@ struct World {
     std::map<std::string, FileSecurity> fileSecurity;
     std::set<std::string> missingPaths; // lower case
     std::map<std::string, DWORD> reparseTags;
-    std::map<std::string, DWORD> findErrors; // FindFirstFileW fails on these with that error
-    DWORD findNextError = 0;                 // FindNextFileW fails with it in C:\work\box
+    std::map<std::string, DWORD> findErrors;     // FindFirstFileW fails on these with that error
+    std::map<std::string, DWORD> securityErrors; // and GetFileSecurityA
     // What each folder holds (keyed lower case) besides . and ..: names in
     // UTF-8, a folder's ending in a backslash. A folder not listed holds
     // nothing else.
@@ -160,9 +157,13 @@ struct World {
     int loadsSearchingPath = 0;        // a library loaded where kernel32 could keep the DLL search off PATH
     int reportsAfterStopped = 0;       // SetServiceStatus once STOPPED was reported: may crash on Windows
     bool stoppedNeverReported = false; // the dispatcher gave up waiting for STOPPED
+    int waitsGivenUp = 0;              // waits that nothing ended, a hang on Windows
 };
 
 World& world();
+
+// The shell version of a shell without DllGetVersion.
+const DWORD noDllGetVersion = 0xFFFFFFFF;
 
 // Clears every record and setting, releasing what the last run left open.
 void reset();

@@ -69,6 +69,7 @@ std::map<void*, Handle> handles; // the open ones: a closed handle is gone, so a
 intptr_t nextHandle = 0x7000;
 std::atomic<DWORD> clockMs{clockStart};
 std::atomic<int> timedWaits{0};
+std::atomic<bool> abandoned{false}; // the dispatcher gave up on the service
 LPHANDLER_FUNCTION registeredHandler;
 SERVICE_STATUS_HANDLE__* const theStatusHandle = reinterpret_cast<SERVICE_STATUS_HANDLE__*>(0x5157);
 HMODULE const shell32 = reinterpret_cast<HMODULE>(0x5E11);
@@ -90,6 +91,18 @@ bool failWith(DWORD error)
         return false;
     }
     lastError = error;
+    return true;
+}
+
+// Fails the call when the world names it among the failing calls, with the
+// error given there; returns whether it did.
+bool fails(const char* call)
+{
+    auto failing = theWorld.failingCalls.find(call);
+    if (failing == theWorld.failingCalls.end()) {
+        return false;
+    }
+    lastError = failing->second;
     return true;
 }
 
@@ -161,6 +174,7 @@ void reset()
     serviceMainReturned = false;
     registeredHandler = nullptr;
     clockMs = clockStart;
+    abandoned = false;
     theWorld = World();
 }
 
@@ -286,7 +300,7 @@ template <typename Char> DWORD copyModulePath(const Char* path, size_t length, C
 
 DWORD GetModuleFileNameW(HMODULE, LPWSTR fileName, DWORD size)
 {
-    if (failWith(theWorld.moduleFileNameError)) {
+    if (fails("GetModuleFileNameW")) {
         return 0;
     }
     std::basic_string<WCHAR> path = fromUtf8(theWorld.modulePath);
@@ -348,7 +362,7 @@ HMODULE LoadLibraryA(LPCSTR fileName)
         ++theWorld.loadsSearchingPath;
     }
     if (lowerCase(fileName) != "c:\\winnt\\system32\\shell32.dll" || !theWorld.shell32Loads) {
-        lastError = 126; // ERROR_MOD_NOT_FOUND
+        lastError = ERROR_MOD_NOT_FOUND;
         return nullptr;
     }
     return shell32;
@@ -409,7 +423,7 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR procName)
         bool present;
     } exports[] = {
         {shell32, "ShellExecuteExA", address(&ShellExecuteExA), true},
-        {shell32, "DllGetVersion", address(&shellDllGetVersion), theWorld.shellVersion != 0},
+        {shell32, "DllGetVersion", address(&shellDllGetVersion), theWorld.shellVersion != stub::noDllGetVersion},
         {kernel32, "SetDefaultDllDirectories", address(&setDefaultDllDirectories), theWorld.kernelLimitsDllSearch},
     };
     for (const auto& exported : exports) {
@@ -417,18 +431,18 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR procName)
             return exported.address;
         }
     }
-    lastError = 127; // ERROR_PROC_NOT_FOUND
+    lastError = ERROR_PROC_NOT_FOUND;
     return nullptr;
 }
 
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCSTR name)
 {
-    if (failWith(theWorld.createEventError)) {
+    if (fails("CreateEventA")) {
         return nullptr;
     }
     // Only unnamed events that start non-signalled are modelled.
     if (initialState || name != nullptr) {
-        lastError = 87;
+        lastError = ERROR_INVALID_PARAMETER;
         return nullptr;
     }
     auto event = std::make_shared<EventObject>();
@@ -449,9 +463,7 @@ BOOL SetEvent(HANDLE handle)
 }
 
 // A finite timeout runs on the stand-in's clock: it ends when the product's
-// sleeps or the test have moved the clock that far. A wait that nothing
-// ends within a bound of real time is a hang: the test process stops with
-// a message rather than wait for the test runner's timeout.
+// sleeps or the test have moved the clock that far.
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds)
 {
     std::shared_ptr<EventObject> event = eventOf(handle);
@@ -470,11 +482,12 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds)
         if (milliseconds != INFINITE && clockMs - start >= milliseconds) {
             return WAIT_TIMEOUT;
         }
-        if (std::chrono::steady_clock::now() >= hangAt) {
-            fprintf(stderr, "stand-in: a wait %s has gone on for 15 s: nothing signalled the event%s\n",
-                    milliseconds == INFINITE ? "without a time limit" : "on the clock",
-                    milliseconds == INFINITE ? "" : " and nothing moved the clock");
-            abort();
+        // A wait that nothing ends is a hang on Windows: here it fails, counted,
+        // once the dispatcher has given up on the service or after 15 s.
+        if (abandoned || std::chrono::steady_clock::now() >= hangAt) {
+            ++theWorld.waitsGivenUp;
+            lastError = ERROR_INVALID_HANDLE;
+            return WAIT_FAILED;
         }
         event->signalled.wait_for(lock, std::chrono::milliseconds(1));
     }
@@ -657,7 +670,7 @@ BOOL LockFileEx(HANDLE file, DWORD flags, DWORD, DWORD bytesLow, DWORD bytesHigh
         lastError = ERROR_ACCESS_DENIED;
         return FALSE;
     }
-    if (failWith(theWorld.lockError)) {
+    if (fails("LockFileEx")) {
         return FALSE;
     }
     std::tie(theWorld.lockStart, theWorld.lockLength) = rangeOf(overlapped, bytesLow, bytesHigh);
@@ -786,6 +799,7 @@ BOOL StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* table)
     std::unique_lock<std::recursive_mutex> lock(stateMutex);
     if (!reportArrived.wait_for(lock, stub::stoppedBound, [] { return stoppedReported || serviceMainReturned; })) {
         theWorld.stoppedNeverReported = true;
+        abandoned = true;
         fprintf(stderr, "stand-in: no STOPPED within %lld s; the dispatcher returns as on a broken connection\n",
                 static_cast<long long>(stub::stoppedBound.count()));
         lastError = ERROR_BROKEN_PIPE;
@@ -799,7 +813,7 @@ BOOL StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* table)
 SERVICE_STATUS_HANDLE RegisterServiceCtrlHandlerA(LPCSTR serviceName, LPHANDLER_FUNCTION handler)
 {
     theWorld.handlerName = serviceName;
-    if (failWith(theWorld.registerHandlerError)) {
+    if (fails("RegisterServiceCtrlHandlerA")) {
         return nullptr;
     }
     Guard guard(stateMutex);
@@ -831,12 +845,12 @@ BOOL SetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS status)
 SC_HANDLE OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD access)
 {
     theWorld.managerAccess.push_back(access);
-    if (failWith(theWorld.openManagerError)) {
+    if (fails("OpenSCManagerA")) {
         return nullptr;
     }
     // Only the local machine's active database is modelled.
     if (machineName != nullptr || databaseName != nullptr) {
-        lastError = 87;
+        lastError = ERROR_INVALID_PARAMETER;
         return nullptr;
     }
     return static_cast<SC_HANDLE>(addHandle({Kind::manager}));
@@ -852,7 +866,7 @@ SC_HANDLE CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR displayNa
     if (handleOf(manager, Kind::manager) == nullptr) {
         return nullptr;
     }
-    if (failWith(theWorld.createServiceError)) {
+    if (fails("CreateServiceA")) {
         return nullptr;
     }
     // As Windows documents: names of at most 256 characters, without a slash or backslash.
@@ -884,7 +898,7 @@ SC_HANDLE OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD access)
     if (handleOf(manager, Kind::manager) == nullptr) {
         return nullptr;
     }
-    if (failWith(theWorld.openServiceError)) {
+    if (fails("OpenServiceA")) {
         return nullptr;
     }
     if (theWorld.services.count(lowerCase(serviceName)) == 0) {
@@ -900,7 +914,7 @@ BOOL QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status)
     if (object == nullptr) {
         return FALSE;
     }
-    if (failWith(theWorld.queryStatusError)) {
+    if (fails("QueryServiceStatus")) {
         return FALSE;
     }
     auto found = theWorld.services.find(lowerCase(object->name));
@@ -917,7 +931,7 @@ BOOL DeleteService(SC_HANDLE service)
     if (object == nullptr) {
         return FALSE;
     }
-    if (failWith(theWorld.deleteServiceError)) {
+    if (fails("DeleteService")) {
         return FALSE;
     }
     if (theWorld.services.erase(lowerCase(object->name)) == 0) {
@@ -959,15 +973,15 @@ BOOL ShellExecuteExA(SHELLEXECUTEINFOA* info)
     }
     std::string key = lowerCase(file ? file : "");
     // Only a shell of version 6 or later has the zone check.
-    bool asksAboutZone = theWorld.shellVersion >= 6 && theWorld.downloadedFiles.count(key) != 0 &&
-                         (info->fMask & SEE_MASK_NOZONECHECKS) == 0;
+    bool asksAboutZone = theWorld.shellVersion >= 6 && theWorld.shellVersion != stub::noDllGetVersion &&
+                         theWorld.downloadedFiles.count(key) != 0 && (info->fMask & SEE_MASK_NOZONECHECKS) == 0;
     bool showsError = theWorld.missingPaths.count(key) != 0 && (info->fMask & SEE_MASK_FLAG_NO_UI) == 0;
     if (asksAboutZone || showsError) {
         // Nobody answers a window on the service's desktop: on Windows the
         // launch never returns. Here it returns after a while, counted.
         ++theWorld.promptsShown;
         std::this_thread::sleep_for(std::chrono::seconds(2));
-        lastError = 1223; // ERROR_CANCELLED
+        lastError = ERROR_CANCELLED;
         return FALSE;
     }
     // A path of MAX_PATH characters or more cannot be started: SE_ERR_FNF.
@@ -1011,34 +1025,40 @@ std::string selfRelative(const stub::FileSecurity& security)
 {
     const size_t headerSize = 20;
     std::string out(headerSize, '\0');
-    out[0] = 1;            // revision
-    WORD control = 0x8000; // SE_SELF_RELATIVE
-    DWORD ownerOffset = headerSize;
-    appendSid(out, security.owner);
+    out[0] = SECURITY_DESCRIPTOR_REVISION;
+    WORD control = SE_SELF_RELATIVE;
+    DWORD ownerOffset = security.owner.empty() ? 0 : headerSize;
+    if (!security.owner.empty()) {
+        appendSid(out, security.owner);
+    }
     DWORD daclOffset = 0;
+    control |= security.hasDacl || security.nullDacl ? SE_DACL_PRESENT : 0;
     if (security.hasDacl) {
-        control |= 0x4; // SE_DACL_PRESENT
         while (out.size() % 4 != 0) {
             out += '\0';
         }
         daclOffset = static_cast<DWORD>(out.size());
         out += std::string(sizeof(ACL), '\0');
-        out[daclOffset] = 2; // ACL_REVISION
+        out[daclOffset] = ACL_REVISION;
         for (const stub::Ace& ace : security.aces) {
             size_t start = out.size();
             out += static_cast<char>(ace.type);
             out += static_cast<char>(ace.flags);
             out += std::string(2, '\0');
             out.append(reinterpret_cast<const char*>(&ace.mask), sizeof ace.mask);
-            if (ace.type == 5 || ace.type == 6 || ace.type == 11 || ace.type == 12) {
+            if (ace.type == ACCESS_ALLOWED_OBJECT_ACE_TYPE || ace.type == ACCESS_DENIED_OBJECT_ACE_TYPE ||
+                ace.type == ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE ||
+                ace.type == ACCESS_DENIED_CALLBACK_OBJECT_ACE_TYPE) {
                 out.append(reinterpret_cast<const char*>(&ace.objectFlags), sizeof ace.objectFlags);
-                out += std::string(16 * __builtin_popcount(ace.objectFlags & 3), '\x6B'); // the GUIDs
+                for (DWORD present : {ACE_OBJECT_TYPE_PRESENT, ACE_INHERITED_OBJECT_TYPE_PRESENT}) {
+                    out += std::string((ace.objectFlags & present) != 0 ? sizeof(GUID) : 0, '\x6B');
+                }
             }
             appendSid(out, ace.sid);
             while ((out.size() - start) % 4 != 0) {
                 out += '\0';
             }
-            putWord(out, start + 2, static_cast<WORD>(out.size() - start));
+            putWord(out, start + 2, ace.size != 0 ? ace.size : static_cast<WORD>(out.size() - start));
         }
         putWord(out, daclOffset + 2, static_cast<WORD>(out.size() - daclOffset)); // AclSize
         putWord(out, daclOffset + 4, static_cast<WORD>(security.aces.size()));    // AceCount
@@ -1053,7 +1073,7 @@ std::string selfRelative(const stub::FileSecurity& security)
 const unsigned char* descriptorBytes(PSECURITY_DESCRIPTOR descriptor)
 {
     const auto* bytes = static_cast<const unsigned char*>(descriptor);
-    if (bytes == nullptr || bytes[0] != 1 || reinterpret_cast<uintptr_t>(bytes) % 4 != 0) {
+    if (bytes == nullptr || bytes[0] != SECURITY_DESCRIPTOR_REVISION || reinterpret_cast<uintptr_t>(bytes) % 4 != 0) {
         return nullptr;
     }
     return bytes;
@@ -1067,9 +1087,9 @@ FileSecurity adminsOnly()
 {
     return {"S-1-5-32-544",
             true,
-            {{ACCESS_ALLOWED_ACE_TYPE, 0, 0x1F01FF, "S-1-5-18"},
-             {ACCESS_ALLOWED_ACE_TYPE, 0, 0x1F01FF, "S-1-5-32-544"},
-             {ACCESS_ALLOWED_ACE_TYPE, 0, 0x1200A9, "S-1-5-32-545"}}};
+            {{ACCESS_ALLOWED_ACE_TYPE, 0, FILE_ALL_ACCESS, "S-1-5-18"},
+             {ACCESS_ALLOWED_ACE_TYPE, 0, FILE_ALL_ACCESS, "S-1-5-32-544"},
+             {ACCESS_ALLOWED_ACE_TYPE, 0, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE, "S-1-5-32-545"}}};
 }
 
 } // namespace stub
@@ -1104,7 +1124,8 @@ BOOL GetFileSecurityA(LPCSTR fileName, SECURITY_INFORMATION requested, PSECURITY
         lastError = ERROR_INVALID_NAME;
         return FALSE;
     }
-    if (failWith(missingError(key))) {
+    auto error = theWorld.securityErrors.find(key);
+    if (failWith(error != theWorld.securityErrors.end() ? error->second : missingError(key))) {
         return FALSE;
     }
     if (requested != (OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION)) {
@@ -1125,8 +1146,7 @@ BOOL GetFileSecurityA(LPCSTR fileName, SECURITY_INFORMATION requested, PSECURITY
 BOOL GetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR descriptor, PSID* owner, LPBOOL ownerDefaulted)
 {
     const unsigned char* bytes = descriptorBytes(descriptor);
-    if (bytes == nullptr) {
-        lastError = 1338; // ERROR_INVALID_SECURITY_DESCR
+    if (fails("GetSecurityDescriptorOwner") || failWith(bytes == nullptr ? ERROR_INVALID_SECURITY_DESCR : 0)) {
         return FALSE;
     }
     DWORD offset;
@@ -1139,15 +1159,14 @@ BOOL GetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR descriptor, PSID* owner, LP
 BOOL GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, LPBOOL daclPresent, PACL* dacl, LPBOOL daclDefaulted)
 {
     const unsigned char* bytes = descriptorBytes(descriptor);
-    if (bytes == nullptr) {
-        lastError = 1338; // ERROR_INVALID_SECURITY_DESCR
+    if (fails("GetSecurityDescriptorDacl") || failWith(bytes == nullptr ? ERROR_INVALID_SECURITY_DESCR : 0)) {
         return FALSE;
     }
     WORD control;
     DWORD offset;
     memcpy(&control, bytes + 2, sizeof control);
     memcpy(&offset, bytes + 16, sizeof offset);
-    *daclPresent = (control & 0x4) != 0 ? TRUE : FALSE;
+    *daclPresent = (control & SE_DACL_PRESENT) != 0 ? TRUE : FALSE;
     *dacl = *daclPresent && offset != 0 ? reinterpret_cast<PACL>(const_cast<unsigned char*>(bytes + offset)) : nullptr;
     *daclDefaulted = FALSE;
     return TRUE;
@@ -1155,8 +1174,7 @@ BOOL GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, LPBOOL daclPrese
 
 BOOL GetAce(PACL acl, DWORD index, LPVOID* ace)
 {
-    if (acl == nullptr || index >= acl->AceCount) {
-        lastError = ERROR_INVALID_PARAMETER;
+    if (fails("GetAce") || failWith(acl == nullptr || index >= acl->AceCount ? ERROR_INVALID_PARAMETER : 0)) {
         return FALSE;
     }
     auto* at = reinterpret_cast<unsigned char*>(acl) + sizeof(ACL);
@@ -1241,8 +1259,8 @@ HANDLE FindFirstFileW(LPCWSTR fileName, WIN32_FIND_DATAW* found)
             names = {".\\", "..\\"};
         }
         auto listed = theWorld.folderEntries.find(lowerCase(path));
-        for (const std::string& entry : listed != theWorld.folderEntries.end() ? listed->second : names) {
-            names.push_back(entry);
+        if (listed != theWorld.folderEntries.end()) {
+            names.insert(names.end(), listed->second.begin(), listed->second.end());
         }
         for (const std::string& entry : names) {
             std::string entryPath = path + "\\" + (entry.back() == '\\' ? entry.substr(0, entry.size() - 1) : entry);
@@ -1256,7 +1274,7 @@ HANDLE FindFirstFileW(LPCWSTR fileName, WIN32_FIND_DATAW* found)
     }
     *found = entries.front();
     entries.erase(entries.begin());
-    return addHandle({Kind::search, lowerCase(path), nullptr, {}, entries});
+    return addHandle({Kind::search, "", nullptr, {}, entries});
 }
 
 BOOL FindNextFileW(HANDLE search, WIN32_FIND_DATAW* found)
@@ -1266,8 +1284,7 @@ BOOL FindNextFileW(HANDLE search, WIN32_FIND_DATAW* found)
     if (open == nullptr) {
         return FALSE;
     }
-    if (open->listing.empty() || (theWorld.findNextError != 0 && open->name == "c:\\work\\box")) {
-        lastError = open->listing.empty() ? ERROR_NO_MORE_FILES : theWorld.findNextError;
+    if (fails("FindNextFileW") || failWith(open->listing.empty() ? ERROR_NO_MORE_FILES : 0)) {
         return FALSE;
     }
     *found = open->listing.front();
@@ -1294,6 +1311,9 @@ HANDLE GetCurrentProcess()
 
 BOOL OpenProcessToken(HANDLE, DWORD, PHANDLE token)
 {
+    if (fails("OpenProcessToken")) {
+        return FALSE;
+    }
     *token = addHandle({Kind::token});
     return TRUE;
 }
@@ -1305,6 +1325,9 @@ BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVOID info
     appendSid(sid, theWorld.tokenUser);
     *sizeNeeded = static_cast<DWORD>(sizeof(TOKEN_USER) + sid.size());
     if (handleOf(token, Kind::token) == nullptr) {
+        return FALSE;
+    }
+    if (fails("GetTokenInformation")) {
         return FALSE;
     }
     if (kind != TokenUser || size < *sizeNeeded) {
@@ -1321,8 +1344,11 @@ BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVOID info
 // The local policy, opened only on this machine.
 NTSTATUS LsaOpenPolicy(LSA_UNICODE_STRING* systemName, LSA_OBJECT_ATTRIBUTES*, DWORD access, LSA_HANDLE* policy)
 {
+    if (fails("LsaOpenPolicy")) {
+        return static_cast<NTSTATUS>(lastError);
+    }
     if (systemName != nullptr) {
-        return static_cast<NTSTATUS>(0xC000000D); // STATUS_INVALID_PARAMETER
+        return STATUS_INVALID_PARAMETER;
     }
     Handle handle = {Kind::policy};
     handle.access = access;
@@ -1336,11 +1362,14 @@ NTSTATUS LsaQueryInformationPolicy(LSA_HANDLE policy, POLICY_INFORMATION_CLASS k
 {
     Guard guard(stateMutex);
     Handle* open = handleOf(policy, Kind::policy);
+    if (fails("LsaQueryInformationPolicy")) {
+        return static_cast<NTSTATUS>(lastError);
+    }
     if (open == nullptr || kind != PolicyAccountDomainInformation) {
-        return static_cast<NTSTATUS>(0xC000000D); // STATUS_INVALID_PARAMETER
+        return STATUS_INVALID_PARAMETER;
     }
     if ((open->access & POLICY_VIEW_LOCAL_INFORMATION) == 0) {
-        return static_cast<NTSTATUS>(0xC0000022); // STATUS_ACCESS_DENIED
+        return STATUS_ACCESS_DENIED;
     }
     std::string sid;
     appendSid(sid, theWorld.accountDomain);
@@ -1358,15 +1387,11 @@ NTSTATUS LsaQueryInformationPolicy(LSA_HANDLE policy, POLICY_INFORMATION_CLASS k
 NTSTATUS LsaFreeMemory(PVOID buffer)
 {
     Guard guard(stateMutex);
-    return handleOf(buffer, Kind::policyBuffer) != nullptr && handles.erase(buffer) == 1
-               ? 0
-               : static_cast<NTSTATUS>(0xC0000008); // STATUS_INVALID_HANDLE
+    return handleOf(buffer, Kind::policyBuffer) != nullptr && handles.erase(buffer) == 1 ? 0 : STATUS_INVALID_HANDLE;
 }
 
 NTSTATUS LsaClose(LSA_HANDLE policy)
 {
     Guard guard(stateMutex);
-    return handleOf(policy, Kind::policy) != nullptr && handles.erase(policy) == 1
-               ? 0
-               : static_cast<NTSTATUS>(0xC0000008); // STATUS_INVALID_HANDLE
+    return handleOf(policy, Kind::policy) != nullptr && handles.erase(policy) == 1 ? 0 : STATUS_INVALID_HANDLE;
 }
