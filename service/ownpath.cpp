@@ -26,10 +26,15 @@ bool spellExactly(const WCHAR* wide, char* ansi, int size)
 // it, would belong to whoever made that other folder, and the service runs as
 // LocalSystem. So the Unicode path must come back whole from a round trip
 // through the code page, which needs no flag that NT 4.0 lacks.
+DWORD readOwnPath(char* path, int size)
+{
+    WCHAR widePath[configValueSize];
+    DWORD length = GetModuleFileNameW(NULL, widePath, configValueSize);
+    return length != 0 && length < configValueSize && spellExactly(widePath, path, size) ? length : 0;
+}
+
 bool ownPathIsExact()
 {
-    WCHAR path[configValueSize];
-    DWORD length = GetModuleFileNameW(NULL, path, configValueSize);
-    char ansi[2 * configValueSize]; // a double-byte code page takes two bytes a character
-    return length != 0 && length < configValueSize && spellExactly(path, ansi, sizeof ansi);
+    char path[2 * configValueSize]; // a double-byte code page takes two bytes a character
+    return readOwnPath(path, sizeof path) != 0;
 }

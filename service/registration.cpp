@@ -16,14 +16,13 @@ const char invalidHandleText[] = "Handle invalid while trying to Remove Brindlew
 // whatever watches the log for a failed install counts each of them.
 const char notInstalledText[] = "Was not Installed Successfully. ";
 
-// Reads the executable's full path into path (modulePathSize bytes), spelt
-// in the ANSI code page. False when it cannot be had whole or spelt exactly,
-// or when it is too long for any SCM to start (MAX_PATH characters or more).
+// Reads the executable's full path into path (modulePathSize bytes). False
+// when it cannot be had whole or spelt exactly, or when it is too long for
+// any SCM to start (MAX_PATH characters or more).
 static bool readModulePath(char* path)
 {
-    WCHAR widePath[modulePathSize];
-    DWORD length = GetModuleFileNameW(NULL, widePath, modulePathSize);
-    return length != 0 && length < MAX_PATH && spellExactly(widePath, path, modulePathSize);
+    DWORD length = readOwnPath(path, modulePathSize);
+    return length != 0 && length < MAX_PATH;
 }
 
 // Room for any reason install gives: a path, and an account spelt out as a SID.

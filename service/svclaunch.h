@@ -26,6 +26,9 @@ extern char logPath[configValueSize];
 // Whether the executable's own full path reads exactly the same in the
 // ANSI code page, in which every path of this program is spelt.
 bool ownPathIsExact();
+// Writes that path, spelt so, into path (size bytes); returns its length in
+// characters, or 0 when it cannot be had whole or spelt exactly.
+DWORD readOwnPath(char* path, int size);
 
 // Writes wide (terminated, shorter than configValueSize) into ansi (size
 // bytes) as the ANSI calls spell it; false when that spelling names

@@ -60,19 +60,14 @@ bool formatUnsigned(char* out, size_t size, unsigned long value)
     return formatMagnitude(out, size, value, false);
 }
 
-// c in lower case, where it is an ASCII capital.
-static char asciiLower(char c)
+bool equalsIgnoringAsciiCase(const char* text, const char* lower)
 {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool equalsIgnoringAsciiCase(const char* text, const char* other)
-{
-    for (;; ++text, ++other) {
-        if (asciiLower(*text) != asciiLower(*other)) {
+    for (;; ++text, ++lower) {
+        char c = *text >= 'A' && *text <= 'Z' ? static_cast<char>(*text - 'A' + 'a') : *text;
+        if (c != *lower) {
             return false;
         }
-        if (*text == '\0') {
+        if (c == '\0') {
             return true;
         }
     }

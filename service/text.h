@@ -18,10 +18,10 @@ bool appendText(char* out, size_t size, const char* tail);
 bool formatDecimal(char* out, size_t size, int value);
 bool formatUnsigned(char* out, size_t size, unsigned long value);
 
-// Whether two texts are the same, the case of ASCII letters aside: the same
-// in every locale, so that a locale's own rules (Turkish dotted and dotless
-// i) never decide what a word means.
-bool equalsIgnoringAsciiCase(const char* text, const char* other);
+// Whether text equals lower, a word in lower case, the case of ASCII letters
+// aside: the same in every locale, so that a locale's own rules (Turkish
+// dotted and dotless i) never decide what a word means.
+bool equalsIgnoringAsciiCase(const char* text, const char* lower);
 
 // Whether text holds no character that Windows allows in no file name: a
 // control character or one of " * / : < > ?. Those are below the trail

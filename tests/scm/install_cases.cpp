@@ -282,10 +282,6 @@ SCM_CASE(InstallRefusesAFolderWhoseNameTheScmWouldExpand)
 SCM_CASE(SurveyOfTheSystemFolderAndProgramFiles)
 {
     Folder f = layOut(__func__);
-    std::string toRoot; // from the case's folder up to the drive's root
-    for (char c : f.path) {
-        toRoot += c == '\\' ? "..\\" : "";
-    }
     // The 64-bit Program Files, also for a 32-bit suite on 64-bit Windows.
     const char* programFiles = getenv("ProgramW6432") != NULL ? getenv("ProgramW6432") : getenv("ProgramFiles");
     std::string parent = programFiles != NULL ? programFiles : "C:\\Program Files";
@@ -305,7 +301,7 @@ SCM_CASE(SurveyOfTheSystemFolderAndProgramFiles)
             printf("survey: %s: on another drive, not judged\n", folder.c_str());
             continue;
         }
-        writeConfig(f, f.name + "\n" + toRoot + folder.substr(3) + "\\svclaunch-survey.exe\n");
+        writeConfig(f, f.name + "\n" + upToRoot(f) + folder.substr(3) + "\\svclaunch-survey.exe\n");
         DeleteFileA((f.path + "\\service.log").c_str());
         DWORD start = GetTickCount();
         runSvclaunch(f, "install");
