@@ -573,8 +573,6 @@ TEST_F(RegistrationTest, InstallJudgesEveryFolderUpToTheRootOnALocalFixedDiskWit
     const std::string tooLong = "The target's path is too long: box\\t" + longest;
     checkInstall({
         installs("a target that is not there yet", missing("c:\\work\\box\\target.exe")),
-        refused("a missing target whose folder gives Users' new files Modify", "Users can change C:\\work\\box",
-                at("c:\\work\\box", grant(newFilesOnly, modify), missing("c:\\work\\box\\target.exe"))),
         refused("a target whose folder is missing", cannotTell("C:\\work\\box", ERROR_FILE_NOT_FOUND),
                 missing("c:\\work\\box")),
         refused("a target whose folder's folder is missing", cannotTell("C:\\work\\box", ERROR_PATH_NOT_FOUND),
