@@ -2,49 +2,12 @@
 // anything: a service's desktop is invisible, and a prompt there waits for
 // ever.
 #include "svclaunch.h"
-#include "text.h"
+#include "systemlibrary.h"
 
 #include <shellapi.h>
 #include <shlwapi.h>
 
 typedef BOOL(WINAPI* ShellExecuteExAFunction)(SHELLEXECUTEINFOA*);
-typedef BOOL(WINAPI* SetDefaultDllDirectoriesFunction)(DWORD);
-
-// The function name of module (NULL: none) as a Function, or NULL; through
-// the generic function pointer type, which may be cast to any other.
-template <typename Function> static Function findFunction(HMODULE module, const char* name)
-{
-    FARPROC address = module != NULL ? GetProcAddress(module, name) : NULL;
-    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
-}
-
-// Keeps shell32, and whatever it loads in turn, from searching the folders
-// that PATH names for DLLs: the SCM gives every service the machine's PATH,
-// and a folder there that others can write would hand them LocalSystem. What
-// is searched is then svclaunch.exe's own folder (judged at install) and the
-// system folder. Where kernel32 cannot (before Windows 8, or Windows 7
-// without its update; NT 4.0), the search stays as it was.
-static void keepDllSearchOffPath()
-{
-    SetDefaultDllDirectoriesFunction setDefaultDllDirectories =
-        findFunction<SetDefaultDllDirectoriesFunction>(GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories");
-    if (setDefaultDllDirectories != NULL) {
-        setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
-    }
-}
-
-// Loads shell32 by its full path in the system folder, never through the
-// search path.
-static HMODULE loadShell32()
-{
-    keepDllSearchOffPath();
-    char systemFolder[MAX_PATH];
-    char shellPath[MAX_PATH];
-    UINT length = GetSystemDirectoryA(systemFolder, MAX_PATH);
-    bool found =
-        length > 0 && length < MAX_PATH && joinText(shellPath, sizeof shellPath, systemFolder, "\\shell32.dll");
-    return found ? LoadLibraryA(shellPath) : NULL;
-}
 
 // Set at the first launch of this process: ShellExecuteExA, and the mask bits
 // that keep it from showing anything.
@@ -79,7 +42,7 @@ static bool loadShell()
     if (shellExecuteEx != NULL) {
         return true;
     }
-    HMODULE shell = loadShell32();
+    HMODULE shell = loadSystemLibrary("\\shell32.dll");
     ShellExecuteExAFunction found = findFunction<ShellExecuteExAFunction>(shell, "ShellExecuteExA");
     if (found == NULL) {
         return false;
