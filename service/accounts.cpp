@@ -1,10 +1,10 @@
-// The accounts and groups that permissions name. Nothing is looked up: an
-// account lookup could wait on an unreachable domain controller, and local
-// names differ by language, so the names are the program's own.
+// The accounts and groups that permissions name. No account is looked up
+// by name: a lookup could wait on an unreachable domain controller, and
+// local names differ by language, so the names in the log are the
+// program's own.
 #include "accounts.h"
+#include "systemlibrary.h"
 #include "text.h"
-
-#include <ntsecapi.h>
 
 #include <string.h>
 
@@ -15,19 +15,18 @@ const size_t shortestSid = sidHeaderSize + sizeof(DWORD);
 // Room for the longest SID spelt out.
 const size_t sidTextSize = 200;
 
-// A SID this program names, spelt as Windows spells it; a * stands for any
-// one part.
+// A SID this program names, spelt as Windows spells it.
 struct WellKnownSid {
     const char* sid;
     const char* name;
     Standing standing;
 };
 
-// A domain's accounts and groups (or one machine's) are S-1-5-21, three
-// parts of the domain's own, and the relative ID, which tells them apart
-// whatever the domain. CREATOR OWNER and CREATOR GROUP stand for whoever
-// later creates an object below and that account's primary group, and
-// OWNER RIGHTS for the owner, who is judged anyway.
+// CREATOR OWNER and CREATOR GROUP stand for whoever later creates an object
+// below and that account's primary group, and OWNER RIGHTS for the owner,
+// who is judged anyway. A domain's accounts and groups (and this machine's)
+// are spelt out: a relative ID such as 512, Domain Admins, names another
+// group in every domain, and only the SID tells which.
 static const WellKnownSid wellKnownSids[] = {
     {"S-1-1-0", "Everyone", Standing::untrusted},
     {"S-1-2-0", "LOCAL", Standing::untrusted},
@@ -47,10 +46,6 @@ static const WellKnownSid wellKnownSids[] = {
     {"S-1-5-32-546", "Guests", Standing::untrusted},
     {"S-1-5-32-547", "Power Users", Standing::untrusted},
     {"S-1-5-32-568", "IIS_IUSRS", Standing::untrusted},
-    {"S-1-5-21-*-*-*-512", "Domain Admins", Standing::trusted},
-    {"S-1-5-21-*-*-*-513", "Domain Users", Standing::untrusted},
-    {"S-1-5-21-*-*-*-514", "Domain Guests", Standing::untrusted},
-    {"S-1-5-21-*-*-*-519", "Enterprise Admins", Standing::trusted},
     {"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", "TrustedInstaller", Standing::trusted},
 };
 
@@ -70,11 +65,20 @@ static union {
     BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
 } tokenUser;
 
-// This machine's built-in Administrator.
-static union {
-    SID sid;
-    BYTE bytes[SECURITY_MAX_SID_SIZE];
-} machineAdministrator;
+// Administrators, S-1-5-32-544, whose second sub-authority follows the one
+// the structure declares.
+static const struct {
+    SID sid;     // cppcheck-suppress unusedStructMember ; read by the calls that take it
+    DWORD alias; // cppcheck-suppress unusedStructMember ; read as its second sub-authority
+} administratorsGroup = {{SID_REVISION, 2, {{0, 0, 0, 0, 0, 5}}, {SECURITY_BUILTIN_DOMAIN_RID}},
+                         DOMAIN_ALIAS_RID_ADMINS};
+
+typedef NET_API_STATUS(WINAPI* NetLocalGroupGetMembersFunction)(LPCWSTR, LPCWSTR, DWORD, LPBYTE*, DWORD, LPDWORD,
+                                                                LPDWORD, PDWORD_PTR);
+typedef NET_API_STATUS(WINAPI* NetApiBufferFreeFunction)(LPVOID);
+
+// Frees the member list that netapi32 gave out.
+static NetApiBufferFreeFunction freeNetApiBuffer;
 
 // A sub-authority, read from the SID's bytes: the structure declares room
 // for one only.
@@ -112,24 +116,6 @@ static bool spellSid(const SID* sid, char* out, size_t size)
     return fits;
 }
 
-// Whether spelt reads as pattern, in which each * stands for the digits of
-// one part (a SID spelt out has one digit in each part at least).
-static bool spellsAs(const char* spelt, const char* pattern)
-{
-    for (; *pattern != '\0'; ++pattern) {
-        if (*pattern != '*') {
-            if (*spelt++ != *pattern) {
-                return false;
-            }
-            continue;
-        }
-        while (*spelt >= '0' && *spelt <= '9') {
-            ++spelt;
-        }
-    }
-    return *spelt == '\0';
-}
-
 // The row of sid, or NULL for a SID this program has no name for.
 static const WellKnownSid* wellKnown(const SID* sid)
 {
@@ -139,7 +125,7 @@ static const WellKnownSid* wellKnown(const SID* sid)
     }
     for (const WellKnownSid& known : wellKnownSids) {
         // cppcheck-suppress useStlAlgorithm ; a plain loop, as everywhere in this program
-        if (spellsAs(spelt, known.sid)) {
+        if (strcmp(spelt, known.sid) == 0) {
             return &known;
         }
     }
@@ -161,40 +147,57 @@ static const SID* readInstallingAccount()
     return read ? static_cast<const SID*>(tokenUser.user.User.Sid) : NULL;
 }
 
-// The RID 500 account of this machine's own account domain, read from the
-// local policy; NULL when it cannot be read. Another domain's RID 500 is
-// that domain's, and is not trusted.
-static const SID* readMachineAdministrator()
+// Room for a group's name and its domain's, terminator included.
+const DWORD accountNameRoom = GNLEN + 1;
+
+// Reads the direct members of this machine's Administrators group into
+// trusted, by SID alone: no name is resolved, so no domain controller is
+// asked. The group is found by its SID, since its name differs by language.
+// A member that is a group (a domain's group added to Administrators) is
+// trusted as that group: only a domain controller could say who its members
+// are. Where the list cannot be read whole, nobody is added. netapi32 is
+// loaded here, so that service mode never maps it.
+static void readAdministrators(TrustedAccounts* trusted)
 {
-    LSA_OBJECT_ATTRIBUTES attributes = {};
-    LSA_HANDLE policy = NULL;
-    if (LsaOpenPolicy(NULL, &attributes, POLICY_VIEW_LOCAL_INFORMATION, &policy) != 0) {
-        return NULL;
+    WCHAR group[accountNameRoom];
+    WCHAR domain[accountNameRoom];
+    DWORD groupLength = accountNameRoom;
+    DWORD domainLength = accountNameRoom;
+    SID_NAME_USE use;
+    if (!LookupAccountSidW(NULL, asSid(&administratorsGroup), group, &groupLength, domain, &domainLength, &use)) {
+        return;
     }
-    PVOID information = NULL;
-    NTSTATUS status = LsaQueryInformationPolicy(policy, PolicyAccountDomainInformation, &information);
-    LsaClose(policy);
-    if (status != 0 || information == NULL) {
-        return NULL;
+    HMODULE netapi = loadSystemLibrary("\\netapi32.dll");
+    NetLocalGroupGetMembersFunction getMembers =
+        findFunction<NetLocalGroupGetMembersFunction>(netapi, "NetLocalGroupGetMembers");
+    freeNetApiBuffer = findFunction<NetApiBufferFreeFunction>(netapi, "NetApiBufferFree");
+    if (getMembers == NULL || freeNetApiBuffer == NULL) {
+        return;
     }
-    const SID* domain = static_cast<const SID*>(static_cast<POLICY_ACCOUNT_DOMAIN_INFO*>(information)->DomainSid);
-    const DWORD administrator = DOMAIN_USER_RID_ADMIN;
-    // Room for one more sub-authority, and so no more than the most a SID may have.
-    bool fits = isSoundSid(domain, sizeof machineAdministrator - sizeof administrator);
-    if (fits) {
-        DWORD length = GetLengthSid(asSid(domain));
-        memcpy(machineAdministrator.bytes, domain, length);
-        memcpy(machineAdministrator.bytes + length, &administrator, sizeof administrator);
-        ++machineAdministrator.sid.SubAuthorityCount;
+    LPBYTE members = NULL;
+    DWORD read = 0;
+    DWORD total = 0;
+    NET_API_STATUS status = getMembers(NULL, group, 0, &members, MAX_PREFERRED_LENGTH, &read, &total, NULL);
+    if (status == NERR_Success && read == total) {
+        trusted->administrators = reinterpret_cast<const LOCALGROUP_MEMBERS_INFO_0*>(members);
+        trusted->administratorCount = read;
+    } else if (members != NULL) {
+        freeNetApiBuffer(members); // even after ERROR_MORE_DATA
     }
-    LsaFreeMemory(information);
-    return fits ? &machineAdministrator.sid : NULL;
 }
 
 TrustedAccounts readTrustedAccounts()
 {
-    TrustedAccounts trusted = {readInstallingAccount(), readMachineAdministrator()};
+    TrustedAccounts trusted = {readInstallingAccount(), NULL, 0};
+    readAdministrators(&trusted);
     return trusted;
+}
+
+void releaseTrustedAccounts(const TrustedAccounts& trusted)
+{
+    if (trusted.administrators != NULL) {
+        freeNetApiBuffer(const_cast<LOCALGROUP_MEMBERS_INFO_0*>(trusted.administrators));
+    }
 }
 
 bool isSoundSid(const void* sid, size_t room)
@@ -205,12 +208,12 @@ bool isSoundSid(const void* sid, size_t room)
 
 Standing standingOf(const SID* sid, const TrustedAccounts& trusted)
 {
-    const SID* const accounts[] = {trusted.installingAccount, trusted.machineAdministrator};
-    for (const SID* account : accounts) {
-        // cppcheck-suppress useStlAlgorithm ; a plain loop, as everywhere in this program
-        if (account != NULL && EqualSid(asSid(sid), asSid(account))) {
-            return Standing::trusted;
-        }
+    bool member = trusted.installingAccount != NULL && EqualSid(asSid(sid), asSid(trusted.installingAccount));
+    for (DWORD i = 0; !member && i < trusted.administratorCount; ++i) {
+        member = EqualSid(asSid(sid), trusted.administrators[i].lgrmi0_sid) != FALSE;
+    }
+    if (member) {
+        return Standing::trusted;
     }
     const WellKnownSid* known = wellKnown(sid);
     return known != NULL ? known->standing : Standing::untrusted;

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <lm.h>
+
 #include <stddef.h>
 
 // Whether a SID may change what a LocalSystem service runs: administrators
@@ -13,19 +15,21 @@
 // group what files inherit.
 enum class Standing { untrusted, trusted, grantsNobody, grantsCreatorsGroup };
 
-// The accounts trusted besides the administrators' groups, NULL where they
-// could not be read: the account that runs install (let create services,
-// it could create a LocalSystem service of its own anyway), and this
-// machine's own built-in Administrator, which owns what it copies when it
-// runs without a split token.
+// The accounts trusted besides SYSTEM, Administrators and TrustedInstaller:
+// the account that runs install (let create services, it could create a
+// LocalSystem service of its own anyway), and every direct member of this
+// machine's Administrators group, NULL and none where they could not be read.
 struct TrustedAccounts {
     const SID* installingAccount;
-    const SID* machineAdministrator;
+    const LOCALGROUP_MEMBERS_INFO_0* administrators;
+    DWORD administratorCount;
 };
 
-// Reads both from this process's token and this machine's own policy; no
-// domain is asked.
+// Reads both from this process's token and this machine's own accounts
+// database; no domain is asked. The list is released by
+// releaseTrustedAccounts.
 TrustedAccounts readTrustedAccounts();
+void releaseTrustedAccounts(const TrustedAccounts& trusted);
 
 // Whether sid is a valid SID that fits in room bytes.
 bool isSoundSid(const void* sid, size_t room);

@@ -1,22 +1,22 @@
 // Names as the ANSI calls spell them.
 #include "svclaunch.h"
 
-bool spellExactly(const WCHAR* wide, char* ansi, int size)
+DWORD spellExactly(const WCHAR* wide, char* ansi, int size)
 {
     WCHAR back[configValueSize];
     if (WideCharToMultiByte(CP_ACP, 0, wide, -1, ansi, size, NULL, NULL) == 0) {
         ansi[0] = '\0';
-        return false;
+        return GetLastError();
     }
     if (MultiByteToWideChar(CP_ACP, 0, ansi, -1, back, configValueSize) == 0) {
-        return false;
+        return GetLastError();
     }
     for (int i = 0; back[i] == wide[i]; ++i) {
         if (wide[i] == 0) {
-            return true;
+            return NO_ERROR;
         }
     }
-    return false;
+    return ERROR_NO_UNICODE_TRANSLATION;
 }
 
 // Where the ANSI code page lacks a character of a path, Windows' ANSI calls
@@ -30,7 +30,7 @@ DWORD readOwnPath(char* path, int size)
 {
     WCHAR widePath[configValueSize];
     DWORD length = GetModuleFileNameW(NULL, widePath, configValueSize);
-    return length != 0 && length < configValueSize && spellExactly(widePath, path, size) ? length : 0;
+    return length != 0 && length < configValueSize && spellExactly(widePath, path, size) == NO_ERROR ? length : 0;
 }
 
 bool ownPathIsExact()

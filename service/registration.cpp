@@ -4,9 +4,6 @@
 #include "svclaunch.h"
 #include "text.h"
 
-// Size of the buffer that receives the executable's own path.
-const DWORD modulePathSize = 261;
-
 // Error texts that name a fixed service name, whatever is configured: the
 // log has always read this way, and whoever watches it may match on them.
 const char accessDeniedText[] = "Access Denied While trying to Remove BrindlewoodService";
@@ -15,15 +12,6 @@ const char invalidHandleText[] = "Handle invalid while trying to Remove Brindlew
 // The start of every line that says install registered nothing, so that
 // whatever watches the log for a failed install counts each of them.
 const char notInstalledText[] = "Was not Installed Successfully. ";
-
-// Reads the executable's full path into path (modulePathSize bytes). False
-// when it cannot be had whole or spelt exactly, or when it is too long for
-// any SCM to start (MAX_PATH characters or more).
-static bool readModulePath(char* path)
-{
-    DWORD length = readOwnPath(path, modulePathSize);
-    return length != 0 && length < MAX_PATH;
-}
 
 // Room for any reason install gives: a path, and an account spelt out as a SID.
 const size_t reasonSize = configValueSize + 256;
@@ -37,16 +25,34 @@ static void logNotInstalled(const char* reason)
     }
 }
 
-// Checks what the SCM would run as LocalSystem before it is registered;
-// logs why not and returns false when it is unsafe.
+// Checks what the SCM would run as LocalSystem from path before it is
+// registered; logs why not and returns false when it is unsafe.
 static bool safeToRegister(const char* path)
 {
     char reason[reasonSize];
-    if (!isUnsafeForLocalSystem(path, programPath, readTrustedAccounts(), reason, sizeof reason)) {
-        return true;
+    TrustedAccounts trusted = readTrustedAccounts();
+    bool unsafe = isUnsafeForLocalSystem(path, programPath, trusted, reason, sizeof reason);
+    releaseTrustedAccounts(trusted);
+    if (unsafe) {
+        logNotInstalled(reason);
     }
-    logNotInstalled(reason);
-    return false;
+    return !unsafe;
+}
+
+// Reads the executable's full path into path (size bytes), as the SCM will
+// start it. False when it cannot be had whole and spelt exactly (start-up
+// has made sure it can), and, with a line, when it is too long for any SCM
+// to start: MAX_PATH characters or more.
+static bool readModulePath(char* path, int size)
+{
+    DWORD length = readOwnPath(path, size);
+    if (length >= MAX_PATH) {
+        char reason[reasonSize];
+        if (joinText(reason, sizeof reason, "The executable's path is too long: ", path)) {
+            logNotInstalled(reason);
+        }
+    }
+    return length != 0 && length < MAX_PATH;
 }
 
 // Registers this executable as an automatically started service of its own
@@ -59,9 +65,11 @@ void installService()
     if (manager == NULL) {
         return;
     }
-    char path[modulePathSize];
-    char binaryPath[modulePathSize + 2];
-    if (readModulePath(path) && safeToRegister(path) && joinText(binaryPath, sizeof binaryPath, "\"", path, "\"")) {
+    // Any path that start-up takes, in a double-byte code page too.
+    char path[2 * configValueSize];
+    char binaryPath[2 * MAX_PATH + 2];
+    if (readModulePath(path, sizeof path) && safeToRegister(path) &&
+        joinText(binaryPath, sizeof binaryPath, "\"", path, "\"")) {
         SC_HANDLE service =
             CreateServiceA(manager, serviceName, serviceName, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
                            SERVICE_AUTO_START, SERVICE_ERROR_IGNORE, binaryPath, NULL, NULL, NULL, NULL, NULL);

@@ -7,22 +7,21 @@
 
 #include <string.h>
 
-// Rights that change a file that is run or read: its data, its existence,
-// its permissions or its owner.
-const DWORD fileChangeRights =
-    FILE_WRITE_DATA | FILE_APPEND_DATA | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
-// Rights on the folder that holds such a file: a file or folder put beside
-// it, or one of its entries replaced.
-const DWORD holderChangeRights = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | DELETE | WRITE_DAC |
-                                 WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+// Rights that change a file that is run or read: its data, its attributes,
+// its existence, its permissions or its owner.
+const DWORD fileChangeRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_ATTRIBUTES | DELETE | WRITE_DAC |
+                               WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+// Rights on a folder that holds such files: a file or folder put in it, one
+// of its entries replaced, or, by its attributes, the folder itself turned
+// into a junction while it is empty.
+const DWORD holderChangeRights = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | FILE_WRITE_ATTRIBUTES |
+                                 DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
 // Rights on a folder further up: enough to move it, or the folder below it,
 // away and put another in its place.
 const DWORD ancestorChangeRights = FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_ALL;
 
-// Said of a path whose owner and entries cannot be read, and of a path too
-// long to name in the log line.
+// Said of a path whose owner and entries cannot be read.
 const char cannotTellWho[] = "Cannot tell who can change ";
-const char aPathThisLong[] = "a path this long";
 
 // Room for any security descriptor of a file seen in practice.
 const DWORD descriptorSize = 16384;
@@ -42,13 +41,12 @@ struct Judge {
     size_t size;
 };
 
-// Writes the reason from up to three parts; one too long for it says so.
-// Returns true, for a refusal.
+// Writes the reason from up to three parts. The caller's room holds the
+// longest reason; one that did not fit would leave it empty, and the line
+// would still say that nothing was installed. Returns true, for a refusal.
 static bool refuse(const Judge& judge, const char* first, const char* second = "", const char* third = "")
 {
-    if (!joinText(judge.reason, judge.size, first, second, third)) {
-        joinText(judge.reason, judge.size, cannotTellWho, aPathThisLong);
-    }
+    joinText(judge.reason, judge.size, first, second, third);
     return true;
 }
 
@@ -56,10 +54,10 @@ static bool refuse(const Judge& judge, const char* first, const char* second = "
 static bool cannotTellAbout(const char* path, DWORD error, const Judge& judge)
 {
     char code[12];
-    char lead[configValueSize];
+    char lead[sizeof cannotTellWho + configValueSize];
     formatDecimal(code, sizeof code, static_cast<int>(error));
-    return joinText(lead, sizeof lead, cannotTellWho, path) ? refuse(judge, lead, ", Error Code ", code)
-                                                            : refuse(judge, cannotTellWho, aPathThisLong);
+    joinText(lead, sizeof lead, cannotTellWho, path);
+    return refuse(judge, lead, ", Error Code ", code);
 }
 
 // Whether path begins with a drive's root, "X:\".
@@ -81,7 +79,8 @@ static bool isLink(const WIN32_FIND_DATAW& entry)
 }
 
 // Starts FindFirstFileW on path followed by tail, for a listing that is
-// exact whatever the code page spells. Returns NO_ERROR or why not.
+// exact whatever the code page spells; with search NULL, for the first
+// entry alone. Returns NO_ERROR or why not.
 static DWORD findFirst(const char* path, const char* tail, WIN32_FIND_DATAW* found, HANDLE* search)
 {
     char pattern[configValueSize];
@@ -92,9 +91,17 @@ static DWORD findFirst(const char* path, const char* tail, WIN32_FIND_DATAW* fou
     if (MultiByteToWideChar(CP_ACP, 0, pattern, -1, widePattern, configValueSize) == 0) {
         return GetLastError();
     }
-    *search = FindFirstFileW(widePattern, found);
+    HANDLE first = FindFirstFileW(widePattern, found);
     // INVALID_HANDLE_VALUE is Windows' own cast of -1 to a handle.
-    return *search == INVALID_HANDLE_VALUE ? GetLastError() : NO_ERROR; // NOLINT(performance-no-int-to-ptr)
+    if (first == INVALID_HANDLE_VALUE) { // NOLINT(performance-no-int-to-ptr)
+        return GetLastError();
+    }
+    if (search != NULL) {
+        *search = first;
+    } else {
+        FindClose(first);
+    }
+    return NO_ERROR;
 }
 
 // Judges the owner and entries of one file or folder for what can be done
@@ -135,28 +142,53 @@ static bool isUnsafeObject(const char* path, Place place, bool atRoot, const Jud
 static bool isUnsafeLink(const char* path, const Judge& judge)
 {
     WIN32_FIND_DATAW found = {};
-    HANDLE search = NULL;
-    DWORD error = findFirst(path, "", &found, &search);
+    DWORD error = findFirst(path, "", &found, NULL);
     if (error != NO_ERROR) {
         return cannotTellAbout(path, error, judge);
     }
-    FindClose(search);
     return isLink(found) && refuse(judge, path, " is a link");
+}
+
+// Refuses a drive letter that stands for a folder rather than a volume, as
+// subst and DefineDosDevice make one: the folders above that folder would
+// go unjudged, and its root's DELETE waived. A volume's drive names a
+// device; any other target, or none that can be read, is refused.
+static bool isUnsafeDrive(const char* drive, const Judge& judge)
+{
+    const char device[] = "\\Device\\";
+    const char substitute[] = "\\??\\";
+    char letter[rootLength] = {drive[0], ':', '\0'};
+    char target[configValueSize];
+    if (QueryDosDeviceA(letter, target, sizeof target) == 0) {
+        return cannotTellAbout(letter, GetLastError(), judge);
+    }
+    if (strncmp(target, device, sizeof device - 1) == 0) {
+        return false;
+    }
+    bool plain = strncmp(target, substitute, sizeof substitute - 1) == 0;
+    return refuse(judge, letter, " is a substitute for a folder: ", plain ? target + sizeof substitute - 1 : target);
 }
 
 // Judges folder, which holds what runs, and every folder above it up to its
 // volume's root, each for what matters at its place. A share is its file
 // server's to change, and removable media can be swapped: only a local
-// fixed disk is judged at all.
+// fixed disk is judged at all. A root cannot hold what runs: beneath it
+// lies the whole disk, the page file included.
 static bool isUnsafeChain(const char* folder, const Judge& judge)
 {
     char path[configValueSize];
     if (!joinText(path, sizeof path, folder, strlen(folder) < rootLength ? "\\" : "")) {
-        return refuse(judge, cannotTellWho, aPathThisLong);
+        return cannotTellAbout(folder, ERROR_FILENAME_EXCED_RANGE, judge);
     }
     char drive[rootLength + 1] = {path[0], ':', '\\', '\0'};
     if (!beginsAtDriveRoot(path) || GetDriveTypeA(drive) != DRIVE_FIXED) {
         return refuse(judge, folder, " is not on a local fixed disk");
+    }
+    if (isUnsafeDrive(drive, judge)) {
+        return true;
+    }
+    if (strlen(path) <= rootLength) {
+        return refuse(judge, "A drive's root holds the whole disk: ", path);
     }
     for (Place place = Place::holdingFolder;; place = Place::folderAbove) {
         bool atRoot = strlen(path) <= rootLength;
@@ -173,64 +205,88 @@ static bool isUnsafeChain(const char* folder, const Judge& judge)
     }
 }
 
-// Recursive once at most: a .local folder's own folders are not listed.
-static bool isUnsafeFolderContents(const char* folder, bool withLocalFolders, // NOLINT(misc-no-recursion)
-                                   const Judge& judge);
+// Room for a path beneath one of the two folders: any path of fewer than
+// MAX_PATH characters, in a double-byte code page too.
+const size_t treePathSize = size_t{2} * MAX_PATH;
 
-// Judges one entry of folder's listing, with its attributes as listed: a
-// file as what runs; and where withLocalFolders, a folder whose name ends
-// in .local as a folder that holds what runs, with its files, since Windows
-// loads a program's DLLs from its NAME.local first (every such folder,
-// whatever the case rules of its name). Other folders hold nothing that
-// runs.
-static bool isUnsafeEntry(const char* folder, const WIN32_FIND_DATAW& entry, // NOLINT(misc-no-recursion)
-                          bool withLocalFolders, const Judge& judge)
+// Recursive, one level for each folder of a path, which is bounded by MAX_PATH.
+static bool isUnsafeBeneath(char* path, const Judge& judge); // NOLINT(misc-no-recursion)
+
+// Judges one entry of the folder in path (length bytes), with its attributes
+// as listed, its name appended to path: a file as what runs, a folder as a
+// folder that holds what runs, with everything beneath it, since programs
+// and the runtimes they use load code from folders beneath their own
+// (side-by-side assemblies, cultures, plug-ins, an interpreter's library).
+// A link is refused, not followed. The folder itself and its parent are
+// listed too, and passed over.
+static bool isUnsafeEntry(char* path, size_t length, const WIN32_FIND_DATAW& entry, // NOLINT(misc-no-recursion)
+                          const Judge& judge)
 {
-    char name[2 * MAX_PATH]; // a double-byte code page takes two bytes a character
-    char path[configValueSize];
-    bool exact = spellExactly(entry.cFileName, name, sizeof name);
-    if (!joinText(path, sizeof path, folder, "\\", name)) {
-        return refuse(judge, cannotTellWho, aPathThisLong);
-    }
-    // The ANSI calls would judge, and name, another file or none.
-    if (!exact) {
-        return cannotTellAbout(path, ERROR_NO_UNICODE_TRANSLATION, judge);
-    }
-    const char* extension = extensionOf(name);
-    bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if (isFolder && !(withLocalFolders && extension != NULL && equalsIgnoringAsciiCase(extension, ".local"))) {
+    const WCHAR* name = entry.cFileName;
+    if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) {
         return false;
     }
+    path[length] = '\\';
+    DWORD error = spellExactly(name, path + length + 1, static_cast<int>(treePathSize - length - 1));
+    if (error == ERROR_INSUFFICIENT_BUFFER) {
+        path[length] = '\0';
+        error = ERROR_FILENAME_EXCED_RANGE; // longer than any ANSI call takes
+    }
+    if (error != NO_ERROR) {
+        // The ANSI calls would judge, and name, another file or none.
+        return cannotTellAbout(path, error, judge);
+    }
+    bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     if (isUnsafeObject(path, isFolder ? Place::holdingFolder : Place::judgedFile, false, judge)) {
         return true;
     }
     if (isLink(entry)) {
         return refuse(judge, path, " is a link");
     }
-    return isFolder && isUnsafeFolderContents(path, false, judge);
+    return isFolder && isUnsafeBeneath(path, judge);
 }
 
-// Judges every file directly in folder, and where withLocalFolders its
-// .local folders, in one pass over its listing, one security read each. A
-// folder that cannot be listed is refused.
-static bool isUnsafeFolderContents(const char* folder, bool withLocalFolders, // NOLINT(misc-no-recursion)
-                                   const Judge& judge)
+// Judges every file and folder beneath the folder in path (treePathSize
+// bytes, restored on return), to any depth, in one pass over each listing
+// with one security read for each entry. A folder that cannot be listed is
+// refused.
+static bool isUnsafeBeneath(char* path, const Judge& judge) // NOLINT(misc-no-recursion)
 {
-    WIN32_FIND_DATAW entry = {};
+    // One for the whole walk: what is needed of an entry is read before the
+    // walk goes deeper, and the next entry is listed only after it is back.
+    static WIN32_FIND_DATAW entry;
     HANDLE search = NULL;
-    DWORD error = findFirst(folder, "\\*", &entry, &search);
+    DWORD error = findFirst(path, "\\*", &entry, &search);
     if (error != NO_ERROR) {
-        return cannotTellAbout(folder, error, judge);
+        return cannotTellAbout(path, error, judge);
     }
+    size_t length = strlen(path);
+    bool unsafe = false;
     do {
-        if (isUnsafeEntry(folder, entry, withLocalFolders, judge)) {
-            FindClose(search);
-            return true;
-        }
-    } while (FindNextFileW(search, &entry));
-    error = GetLastError();
+        unsafe = isUnsafeEntry(path, length, entry, judge);
+        path[length] = '\0';
+    } while (!unsafe && FindNextFileW(search, &entry));
+    error = unsafe ? ERROR_NO_MORE_FILES : GetLastError();
     FindClose(search);
-    return error != ERROR_NO_MORE_FILES && cannotTellAbout(folder, error, judge);
+    return unsafe || (error != ERROR_NO_MORE_FILES && cannotTellAbout(path, error, judge));
+}
+
+// Judges folder with its chain and everything beneath it.
+static bool isUnsafeTree(const char* folder, const Judge& judge)
+{
+    char path[treePathSize];
+    if (!joinText(path, sizeof path, folder)) {
+        return cannotTellAbout(folder, ERROR_FILENAME_EXCED_RANGE, judge);
+    }
+    return isUnsafeChain(folder, judge) || isUnsafeBeneath(path, judge);
+}
+
+// Whether inner is outer or lies beneath it: spelt alike up to a backslash,
+// since a folder may tell letter case apart, and C:\svc2 is no part of C:\svc.
+static bool liesWithin(const char* inner, const char* outer)
+{
+    size_t length = strlen(outer);
+    return strncmp(inner, outer, length) == 0 && (inner[length] == '\0' || inner[length] == '\\');
 }
 
 // How the shell starts a target: a program or a script runs itself; a
@@ -283,7 +339,7 @@ bool isUnsafeForLocalSystem(const char* modulePath, const char* target, const Tr
         return refuse(judge, kind == TargetKind::shortcut ? "The target is a shortcut: " : "The target is a document: ",
                       targetPath);
     }
-    // Both files are judged with everything beside them, in their folders.
+    // Both files are judged with everything beneath their folders.
     char moduleFolder[configValueSize];
     char targetFolder[configValueSize];
     joinText(moduleFolder, sizeof moduleFolder, modulePath);
@@ -294,8 +350,21 @@ bool isUnsafeForLocalSystem(const char* modulePath, const char* target, const Tr
     if (!isAllowedInNames(targetPath + strlen(targetFolder))) {
         return cannotTellAbout(targetPath, ERROR_INVALID_NAME, judge);
     }
-    // Spelt alike, or judged twice: a folder may tell letter case apart.
-    bool oneFolder = strcmp(moduleFolder, targetFolder) == 0;
-    return isUnsafeChain(moduleFolder, judge) || isUnsafeFolderContents(moduleFolder, true, judge) ||
-           (!oneFolder && (isUnsafeChain(targetFolder, judge) || isUnsafeFolderContents(targetFolder, true, judge)));
+    // The shell would open a folder; a target not there yet is judged by
+    // what its folder gives new files.
+    WIN32_FIND_DATAW found = {};
+    if (findFirst(targetPath, "", &found, NULL) == NO_ERROR &&
+        (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return refuse(judge, "The target is a folder: ", targetPath);
+    }
+    // A folder that lies within the other is judged with it, once; the
+    // target's folder must be there all the same, since a folder made later
+    // would get what its parent gives new folders, which is not judged.
+    if (liesWithin(targetFolder, moduleFolder)) {
+        return isUnsafeTree(moduleFolder, judge) || isUnsafeLink(targetFolder, judge);
+    }
+    if (liesWithin(moduleFolder, targetFolder)) {
+        return isUnsafeTree(targetFolder, judge);
+    }
+    return isUnsafeTree(moduleFolder, judge) || isUnsafeTree(targetFolder, judge);
 }

@@ -15,10 +15,11 @@
 
 // Whether anyone but administrators and the trusted accounts can change
 // what the service would run from modulePath with target (as line 2 makes
-// it, relative to the current folder or full): either file, any file beside
-// either, or the folders that hold them. Also true when that cannot be
-// told, when one of them is not where the service could safely find it (a
-// link, a share or removable media), when the target is no program (a
+// it, relative to the current folder or full): either file, anything
+// beneath their folders to any depth, or the folders above. Also true when
+// that cannot be told, when one of them is not where the service could
+// safely find it (a link, a share, removable media, a drive that stands for
+// a folder, a drive's root), when the target is no program (a folder, a
 // shortcut or a document, which run whatever else they name), or when the
 // SCM would expand a % in modulePath. reason (size bytes) then says why.
 bool isUnsafeForLocalSystem(const char* modulePath, const char* target, const TrustedAccounts& trusted, char* reason,

@@ -31,9 +31,11 @@ bool ownPathIsExact();
 DWORD readOwnPath(char* path, int size);
 
 // Writes wide (terminated, shorter than configValueSize) into ansi (size
-// bytes) as the ANSI calls spell it; false when that spelling names
-// something else (a best-fit look-alike, a ?) or does not fit.
-bool spellExactly(const WCHAR* wide, char* ansi, int size);
+// bytes) as the ANSI calls spell it. Returns NO_ERROR, or
+// ERROR_NO_UNICODE_TRANSLATION when that spelling names something else (a
+// best-fit look-alike, a ?), or why it could not be written (ansi is then
+// empty): ERROR_INSUFFICIENT_BUFFER when it does not fit.
+DWORD spellExactly(const WCHAR* wide, char* ansi, int size);
 
 // Appends one line to service.log; a log that cannot be opened drops it.
 void writeLog(const char* message);

@@ -2,9 +2,11 @@
 // ask of the SCM, the one log line each leaves, and the handles they free.
 #include "support.h"
 
-#include <ntsecapi.h>
+#include <lm.h>
 
+#include <algorithm>
 #include <fstream>
+#include <iterator>
 
 namespace {
 
@@ -16,13 +18,6 @@ protected:
     {
         SvclaunchTest::SetUp();
         writeConfig("Svc", "target.exe");
-    }
-    // Every path releases what it opened, and only that; the verbs load no
-    // library.
-    void checkRun() override
-    {
-        EXPECT_TRUE(world().loadedLibraries.empty());
-        SvclaunchTest::checkRun();
     }
     void registerService(const std::string& name, DWORD state)
     {
@@ -40,33 +35,45 @@ public:
     };
 
 protected:
+    // Runs install in the world the shape arranges, from a clean stand-in;
+    // returns what went otherwise than the shape says, "" when nothing did.
+    // Install loads netapi32 alone, by its full path, to read Administrators.
+    std::string installAs(const Shape& c)
+    {
+        stub::reset();
+        writeConfig("Svc", "target.exe");
+        c.arrange();
+        writeFile(logFile, "");
+        runVerb("install");
+        std::string want =
+            c.line.empty() ? "Installed Successfully\n" : "Was not Installed Successfully. " + c.line + "\n";
+        std::string wrong = log() != want ? "logged " + log() + " instead of " + want : "";
+        wrong += world().creates.size() != (c.line.empty() ? 1u : 0u) ? "created otherwise\n" : "";
+        for (const std::string& loaded : world().loadedLibraries) {
+            wrong += loaded != "C:\\WINNT\\system32\\netapi32.dll" ? "loaded " + loaded + "\n" : "";
+        }
+        stub::joinServiceThread();
+        return wrong + stub::faultsOfTheRun();
+    }
     void checkInstall(const std::vector<Shape>& shapes)
     {
+        nextRun();
         for (const Shape& c : shapes) {
-            nextRun();
-            writeConfig("Svc", "target.exe");
-            c.arrange();
-            writeFile(logFile, "");
-            runVerb("install");
-            if (c.line.empty()) {
-                EXPECT_EQ(world().creates.size(), 1u) << c.shape;
-                EXPECT_EQ(log(), "Installed Successfully\n") << c.shape;
-            } else {
-                EXPECT_TRUE(world().creates.empty()) << c.shape;
-                EXPECT_EQ(log(), "Was not Installed Successfully. " + c.line + "\n") << c.shape;
-            }
+            EXPECT_EQ(installAs(c), "") << c.shape;
         }
+        stub::reset();
     }
-    // The same, each shape in a process of its own, so that an install that
-    // crashes fails the test as one that logs the wrong line does.
+    // The same, each shape in a process of its own that starts from a clean
+    // state, so that an install that crashes fails the test as one that
+    // logs the wrong line does, and each failing shape says why.
     void checkInstallSurvives(const std::vector<Shape>& shapes)
     {
         for (const Shape& c : shapes) {
             EXPECT_EXIT(
                 {
-                    checkInstall({c});
-                    nextRun();
-                    exit(HasFailure() ? 1 : 0);
+                    std::string wrong = installAs(c);
+                    fprintf(stderr, "%s", wrong.c_str());
+                    exit(wrong.empty() ? 0 : 1);
                 },
                 ::testing::ExitedWithCode(0), "")
                 << c.shape;
@@ -141,34 +148,51 @@ TEST_F(RegistrationTest, InstallWithoutTheRightToCreateServicesLeavesNoTrace)
     EXPECT_EQ(log(), "(no log)");
 }
 
-TEST_F(RegistrationTest, InstallCreatesNothingWhenTheOwnPathCannotBeHadWhole)
+// The own path, as the SCM will start it: read whole, in a double-byte code
+// page too, where a path of fewer than MAX_PATH characters may take twice
+// as many bytes; refused with a line from MAX_PATH (260) characters on,
+// since no SCM can start such a path. A call that fails (start-up then
+// stops before any mode) leaves no trace.
+TEST_F(RegistrationTest, InstallTakesAnOwnPathOfFewerThan260CharactersInAnyCodePage)
 {
-    world().failingCalls["GetModuleFileNameW"] = ERROR_ACCESS_DENIED; // start-up stops before any mode
+    const std::string hiragana = "\u3042"; // two bytes in code page 932
+    const struct {
+        std::string folder; // under C:\, in UTF-8
+        UINT codePage;
+        bool installs;
+    } paths[] = {
+        {std::string(242, 'p'), 1252, true},  // 259 characters with \svclaunch.exe
+        {std::string(243, 'p'), 1252, false}, // 260
+        {std::string(244, 'p'), 1252, false}, // 261
+        {std::string(1, 'p') +
+             [&] {
+                 std::string many;
+                 for (int i = 0; i < 241; ++i) {
+                     many += hiragana;
+                 }
+                 return many;
+             }(),
+         932, true}, // 259 characters in 499 bytes
+    };
+    for (const auto& p : paths) {
+        nextRun();
+        world().ansiCodePage = p.codePage;
+        world().modulePath = "C:\\" + p.folder + "\\svclaunch.exe";
+        writeFile(logFile, "");
+        runVerb("install");
+        EXPECT_EQ(world().creates.size(), p.installs ? 1u : 0u) << p.folder.size();
+        if (p.codePage == 1252) {
+            EXPECT_EQ(log(), p.installs ? "Installed Successfully\n"
+                                        : "Was not Installed Successfully. The executable's path is too long: " +
+                                              world().modulePath + "\n");
+        }
+    }
+    nextRun();
+    remove(logFile);
+    world().failingCalls["GetModuleFileNameW"] = ERROR_ACCESS_DENIED;
     runVerb("install");
-    world().failingCalls.clear();
-    world().modulePath = "C:\\" + std::string(254, 'p') + ".exe"; // 261 characters: cut by the call
-    runVerb("install");
-
-    EXPECT_TRUE(world().creates.empty());
     EXPECT_EQ(log(), "(no log)");
-    EXPECT_EQ(world().closedHandles, (std::vector<std::string>{"manager"}));
-}
-
-// No SCM can start an image path of MAX_PATH (260) characters or more.
-TEST_F(RegistrationTest, InstallTakesAnOwnPathOf259CharactersAndRefuses260)
-{
-    world().modulePath = "C:\\" + std::string(253, 'p') + ".exe";
-    ASSERT_EQ(world().modulePath.size(), 260u);
-    runVerb("install");
-    EXPECT_TRUE(world().creates.empty());
-    EXPECT_EQ(log(), "(no log)");
-
-    world().modulePath = "C:\\" + std::string(252, 'p') + ".exe";
-    world().folderEntries["c:"] = {world().modulePath.substr(3)};
-    runVerb("install");
-    ASSERT_EQ(world().creates.size(), 1u);
-    EXPECT_EQ(world().creates[0].binaryPath, "\"" + world().modulePath + "\"");
-    EXPECT_EQ(log(), "Installed Successfully\n");
+    EXPECT_TRUE(world().managerAccess.empty());
 }
 
 // Whoever can change what a LocalSystem service runs runs code as
@@ -246,23 +270,45 @@ std::string cannotTell(const std::string& path, DWORD error)
     return "Cannot tell who can change " + path + ", Error Code " + std::to_string(error);
 }
 
-// Each bit of the mask on its own, granted to Users at each place:
-// service.log, a file beside what runs; C:\svc, the folder that holds it;
-// C:\work, a folder above the target's; the root; and the entries that new
-// files inherit from C:\svc. X where the right lets its holder change what
-// runs: write a file's data, delete it, change its permissions or owner; add
-// to a folder that holds one or delete its entries; rename a folder above
-// away, which takes deleting it or an entry of its parent.
+// A tree beneath C:\svc: sub\ with x.dll and deeper\ in it, and in sub\ a
+// folder of 257 characters, the longest whose entries can be listed, with
+// a file of 259 characters, the longest path there is.
+const std::string deepFolder = "c:\\svc\\sub\\" + std::string(246, 'd');
+const std::string deepFile = deepFolder + "\\f";
+void plantTree()
+{
+    world().folderEntries["c:\\svc"].push_back("sub\\");
+    world().folderEntries["c:\\svc\\sub"] = {"x.dll", "deeper\\", deepFolder.substr(11) + "\\"};
+    world().folderEntries[deepFolder] = {"f"};
+}
+// How the log spells a path of the world.
+std::string named(const std::string& path)
+{
+    return "C" + path.substr(1);
+}
+
+// Each bit of the mask on its own, granted to Users at each place: a file
+// that runs or is read (service.log beside svclaunch.exe; x.dll and the
+// longest path beneath it, at depth 2 and deeper); a folder that holds one
+// (C:\svc, and each folder beneath it); C:\work, a folder above the
+// target's; the root; and the entries that new files inherit from C:\svc.
+// X where the right lets its holder change what runs: write a file's data
+// or attributes, delete it, change its permissions or owner; add to a folder
+// that holds one, delete its entries, or by its attributes make the folder a
+// junction; rename a folder above away, which takes deleting it or an entry
+// of its parent.
 TEST_F(RegistrationTest, InstallRefusesEachRightExactlyWhereItChangesWhatRuns)
 {
+    enum Kind { file, holder, above, root, newFiles };
     const struct {
         DWORD right;
         const char* name;
-        const char* refusedAt; // file, folder, above, root, new files
+        const char* refusedAt; // file, holder, above, root, new files
     } rights[] = {
         {FILE_WRITE_DATA, "FILE_WRITE_DATA, FILE_ADD_FILE", "XX..X"},
         {FILE_APPEND_DATA, "FILE_APPEND_DATA, FILE_ADD_SUBDIRECTORY", "XX..X"},
         {FILE_DELETE_CHILD, "FILE_DELETE_CHILD", ".XXX."},
+        {FILE_WRITE_ATTRIBUTES, "FILE_WRITE_ATTRIBUTES", "XX..X"},
         {DELETE, "DELETE", "XXX.X"},
         {WRITE_DAC, "WRITE_DAC", "XXXXX"},
         {WRITE_OWNER, "WRITE_OWNER", "XXXXX"},
@@ -270,17 +316,21 @@ TEST_F(RegistrationTest, InstallRefusesEachRightExactlyWhereItChangesWhatRuns)
         {GENERIC_WRITE, "GENERIC_WRITE", "XX..X"},
     };
     const struct {
-        const char* path;
-        BYTE flags;
-        const char* named;
-    } places[] = {{"c:\\svc\\service.log", 0, "C:\\svc\\service.log"},
-                  {"c:\\svc", 0, "C:\\svc"},
-                  {"c:\\work", 0, "C:\\work"},
-                  {"c:\\", 0, "C:\\"},
-                  {"c:\\svc", newFilesOnly, "C:\\svc"}};
-    // Any other bit (the rights to read, execute, read and write
-    // attributes and extended attributes, synchronize, READ_CONTROL,
-    // ACCESS_SYSTEM_SECURITY, MAXIMUM_ALLOWED, GENERIC_READ and
+        std::string path;
+        Kind kind;
+    } places[] = {{"c:\\svc\\service.log", file},
+                  {"c:\\svc\\sub\\x.dll", file},
+                  {deepFile, file},
+                  {"c:\\svc", holder},
+                  {"c:\\svc\\sub", holder},
+                  {"c:\\svc\\sub\\deeper", holder},
+                  {deepFolder, holder},
+                  {"c:\\work", above},
+                  {"c:\\", root},
+                  {"c:\\svc", newFiles}};
+    // Any other bit (the rights to read, execute, read attributes and
+    // extended attributes, write extended attributes, synchronize,
+    // READ_CONTROL, ACCESS_SYSTEM_SECURITY, MAXIMUM_ALLOWED, GENERIC_READ and
     // GENERIC_EXECUTE, and the bits no file or folder defines) changes
     // nothing that runs.
     for (int bit = 0; bit < 32; ++bit) {
@@ -293,13 +343,24 @@ TEST_F(RegistrationTest, InstallRefusesEachRightExactlyWhereItChangesWhatRuns)
                 refusedAt = known.refusedAt;
             }
         }
-        for (size_t place = 0; place < 5; ++place) {
-            const auto& p = places[place];
-            std::string shape = name + " at " + p.path + (p.flags != 0 ? " for new files" : "");
-            checkInstall({refusedIf(refusedAt[place] == 'X', shape, std::string("Users can change ") + p.named,
-                                    at(p.path, grant(p.flags, right)))});
+        for (const auto& p : places) {
+            BYTE flags = p.kind == newFiles ? newFilesOnly : 0;
+            std::string shape = name + " at " + p.path + (flags != 0 ? " for new files" : "");
+            checkInstall({refusedIf(refusedAt[p.kind] == 'X', shape, "Users can change " + named(p.path),
+                                    at(p.path, grant(flags, right), plantTree))});
         }
     }
+}
+
+// The README's list of whom install trusts, between its markers.
+std::string readmeTrustedList()
+{
+    std::ifstream readme(SVCLAUNCH_README);
+    std::string text((std::istreambuf_iterator<char>(readme)), std::istreambuf_iterator<char>());
+    size_t from = text.find("<!-- trusted -->");
+    size_t to = text.find("<!-- /trusted -->");
+    EXPECT_TRUE(from != std::string::npos && to != std::string::npos) << SVCLAUNCH_README;
+    return from != std::string::npos && to != std::string::npos ? text.substr(from, to - from) : "";
 }
 
 // Every SID that install names, with its standing and its name in the log,
@@ -311,49 +372,37 @@ TEST_F(RegistrationTest, InstallRefusesEachRightExactlyWhereItChangesWhatRuns)
 TEST_F(RegistrationTest, InstallTrustsExactlyTheAccountsTheReadmeNames)
 {
     enum Stands { trusted, untrusted, creator, creatorsGroup };
-    const std::string domain = "S-1-5-21-1004336348-1177238915-682003330-";
     const struct {
         std::string sid;
         const char* name;
         Stands stands;
-        bool anyDomain; // its three parts after 21 may be any domain's
     } sids[] = {
-        {"S-1-1-0", "Everyone", untrusted, false},
-        {"S-1-2-0", "LOCAL", untrusted, false},
-        {"S-1-3-0", "CREATOR OWNER", creator, false},
-        {"S-1-3-1", "CREATOR GROUP", creatorsGroup, false},
-        {"S-1-3-4", "OWNER RIGHTS", creator, false},
-        {"S-1-5-4", "INTERACTIVE", untrusted, false},
-        {"S-1-5-7", "Anonymous Logon", untrusted, false},
-        {"S-1-5-11", "Authenticated Users", untrusted, false},
-        {"S-1-5-13", "Terminal Server User", untrusted, false},
-        {"S-1-5-15", "This Organization", untrusted, false},
-        {"S-1-5-18", "SYSTEM", trusted, false},
-        {"S-1-5-19", "LOCAL SERVICE", untrusted, false},
-        {"S-1-5-20", "NETWORK SERVICE", untrusted, false},
-        {"S-1-5-32-544", "Administrators", trusted, false},
-        {"S-1-5-32-545", "Users", untrusted, false},
-        {"S-1-5-32-546", "Guests", untrusted, false},
-        {"S-1-5-32-547", "Power Users", untrusted, false},
-        {"S-1-5-32-568", "IIS_IUSRS", untrusted, false},
-        {domain + "512", "Domain Admins", trusted, true},
-        {domain + "513", "Domain Users", untrusted, true},
-        {domain + "514", "Domain Guests", untrusted, true},
-        {domain + "519", "Enterprise Admins", trusted, true},
-        {"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", "TrustedInstaller", trusted, false},
-        {"S-1-5-21-7-8-9-500", "this machine's own built-in Administrator", trusted, false},
-        {"S-1-5-21-7-8-9-1000", "the account that runs `install`", trusted, false},
+        {"S-1-1-0", "Everyone", untrusted},
+        {"S-1-2-0", "LOCAL", untrusted},
+        {"S-1-3-0", "CREATOR OWNER", creator},
+        {"S-1-3-1", "CREATOR GROUP", creatorsGroup},
+        {"S-1-3-4", "OWNER RIGHTS", creator},
+        {"S-1-5-4", "INTERACTIVE", untrusted},
+        {"S-1-5-7", "Anonymous Logon", untrusted},
+        {"S-1-5-11", "Authenticated Users", untrusted},
+        {"S-1-5-13", "Terminal Server User", untrusted},
+        {"S-1-5-15", "This Organization", untrusted},
+        {"S-1-5-18", "SYSTEM", trusted},
+        {"S-1-5-19", "LOCAL SERVICE", untrusted},
+        {"S-1-5-20", "NETWORK SERVICE", untrusted},
+        {"S-1-5-32-544", "Administrators", trusted},
+        {"S-1-5-32-545", "Users", untrusted},
+        {"S-1-5-32-546", "Guests", untrusted},
+        {"S-1-5-32-547", "Power Users", untrusted},
+        {"S-1-5-32-568", "IIS_IUSRS", untrusted},
+        {"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", "TrustedInstaller", trusted},
+        {"S-1-5-21-7-8-9-500", "direct member of this machine's Administrators", trusted},
+        {"S-1-5-21-7-8-9-1000", "the account that runs `install`", trusted},
     };
-    std::ifstream readme(SVCLAUNCH_README);
-    std::string text;
-    for (std::string word; readme >> word;) {
-        text += word + " ";
-    }
-    size_t from = text.find("trusts administrators alone:");
-    ASSERT_NE(from, std::string::npos) << SVCLAUNCH_README;
-    std::string trustedText = text.substr(from, text.find(". It registers nothing", from) - from);
+    std::string trustedText = readmeTrustedList();
     for (const auto& known : sids) {
-        std::string refusal = std::string(known.name) + " can change C:\\svc";
+        std::string refusal =
+            std::string(known.sid.compare(0, 9, "S-1-5-21-") == 0 ? known.sid : known.name) + " can change C:\\svc";
         EXPECT_EQ(trustedText.find(known.name) != std::string::npos, known.stands == trusted) << known.name;
         checkInstall({
             refusedIf(known.stands == untrusted, known.sid, refusal, at("c:\\svc", grant(0, modify, known.sid))),
@@ -362,7 +411,7 @@ TEST_F(RegistrationTest, InstallTrustsExactlyTheAccountsTheReadmeNames)
             refusedIf(known.stands != trusted, known.sid + " as owner", refusal, at("c:\\svc", entries({}, known.sid))),
         });
         // Each part after the revision changed, bit 24 added: another SID,
-        // spelt out; a domain's own parts may be any domain's.
+        // spelt out.
         std::vector<std::string> parts;
         for (size_t begin = 0, end = 0; end != std::string::npos; begin = end + 1) {
             end = known.sid.find('-', begin);
@@ -373,10 +422,7 @@ TEST_F(RegistrationTest, InstallTrustsExactlyTheAccountsTheReadmeNames)
             for (size_t i = 1; i < parts.size(); ++i) {
                 sid += "-" + (i == changed ? std::to_string(std::stoull(parts[i]) + (1u << 24)) : parts[i]);
             }
-            bool domainsOwn = known.anyDomain && changed >= 4 && changed <= 6;
-            checkInstall({refusedIf(!(domainsOwn && known.stands == trusted), sid,
-                                    (domainsOwn ? std::string(known.name) : sid) + " can change C:\\svc",
-                                    at("c:\\svc", grant(0, modify, sid)))});
+            checkInstall({refused(sid, sid + " can change C:\\svc", at("c:\\svc", grant(0, modify, sid)))});
         }
     }
     checkInstall({
@@ -390,6 +436,96 @@ TEST_F(RegistrationTest, InstallTrustsExactlyTheAccountsTheReadmeNames)
         installs("Everyone denied before Users allowed",
                  at("c:\\svc", entries({{deny, 0, modify, "S-1-1-0"}, {allow, 0, modify, users}}))),
     });
+}
+
+// Administrators as this machine counts them: every direct member of its
+// Administrators group, by SID, whatever it is (this machine's account, a
+// domain's account, a domain's group); not a member of such a group, since
+// only a domain controller could say who those are. Domain Admins and
+// Enterprise Admins, of the machine's domain or another, are trusted only
+// where they are members. Each account is tried as the owner of C:\svc and
+// with Modify there.
+TEST_F(RegistrationTest, InstallTrustsTheDirectMembersOfAdministrators)
+{
+    const std::string local = "S-1-5-21-7-8-9-";
+    const std::string domain = "S-1-5-21-1004336348-1177238915-682003330-";
+    const std::string foreign = "S-1-5-21-3-4-5-";
+    const std::vector<std::string> members = {local + "500",   local + "1001", domain + "1107",
+                                              domain + "1200", domain + "512", foreign + "519"};
+    const struct {
+        std::string sid;
+        const char* who;
+        bool member;
+    } accounts[] = {
+        {local + "1001", "an administrator's own account on this machine", true},
+        {domain + "1107", "a domain account added to Administrators", true},
+        {domain + "1200", "a domain group added to Administrators", true},
+        {domain + "1300", "a member of that group", false},
+        {domain + "512", "the domain's Domain Admins, a member", true},
+        {domain + "519", "the domain's Enterprise Admins, not a member", false},
+        {foreign + "512", "another domain's Domain Admins, not a member", false},
+        {foreign + "519", "another domain's Enterprise Admins, a member", true},
+        {local + "1002", "a user of this machine", false},
+    };
+    for (const auto& a : accounts) {
+        auto arrange = [&](const stub::FileSecurity& security) {
+            return at("c:\\svc", security, [members] { world().administrators = members; });
+        };
+        std::string refusal = a.sid + " can change C:\\svc";
+        checkInstall(
+            {refusedIf(!a.member, std::string(a.who) + " as owner", refusal, arrange(entries({}, a.sid))),
+             refusedIf(!a.member, std::string(a.who) + " with Modify", refusal, arrange(grant(0, modify, a.sid)))});
+    }
+    // The group's name is looked up, as it differs by language; the list is
+    // read whole, however long.
+    std::vector<std::string> thousand;
+    for (int i = 0; i < 1000; ++i) {
+        thousand.push_back(domain + std::to_string(2000 + i));
+    }
+    checkInstall({
+        installs("a member of Administratoren", at("c:\\svc", entries({}, local + "500"),
+                                                   [] { world().administratorsGroupName = "Administratoren"; })),
+        installs("the last of 1,000 members",
+                 at("c:\\svc", entries({}, domain + "2999"), [thousand] { world().administrators = thousand; })),
+        refused("no members", local + "500 can change C:\\svc",
+                at("c:\\svc", entries({}, local + "500"), [] { world().administrators.clear(); })),
+    });
+}
+
+// Where the members cannot be read whole, install still judges, trusting
+// only SYSTEM, Administrators, TrustedInstaller and the account that runs
+// it; a member, this machine's Administrator here, is then refused and
+// named. Each shape runs in a process of its own.
+TEST_F(RegistrationTest, InstallTrustsOnlyTheFixedAccountsWhereAdministratorsCannotBeRead)
+{
+    const std::string member = "S-1-5-21-7-8-9-500";
+    const struct {
+        const char* shape;
+        std::function<void()> arrange;
+    } failures[] = {
+        {"LookupAccountSidW finds no name", failing("LookupAccountSidW", ERROR_NONE_MAPPED)},
+        {"LookupAccountSidW is denied", failing("LookupAccountSidW", ERROR_ACCESS_DENIED)},
+        {"a group's name longer than a group's may be",
+         [] { world().administratorsGroupName = std::string(257, 'A'); }},
+        {"netapi32 cannot be loaded", [] { world().unloadableLibraries.insert("netapi32.dll"); }},
+        {"NetLocalGroupGetMembers is denied", failing("NetLocalGroupGetMembers", ERROR_ACCESS_DENIED)},
+        {"NetLocalGroupGetMembers finds no such computer", failing("NetLocalGroupGetMembers", NERR_InvalidComputer)},
+        {"NetLocalGroupGetMembers finds no such group", failing("NetLocalGroupGetMembers", ERROR_NO_SUCH_ALIAS)},
+        {"NetLocalGroupGetMembers gives the first half of the list",
+         [] {
+             world().administrators = {"S-1-5-21-7-8-9-500", "S-1-5-21-7-8-9-1001"};
+             world().failingCalls["NetLocalGroupGetMembers"] = ERROR_MORE_DATA;
+         }},
+    };
+    std::vector<Shape> shapes;
+    for (const auto& f : failures) {
+        auto arrange = f.arrange;
+        for (const std::string& owner : {member, std::string("S-1-5-32-544"), std::string("S-1-5-21-7-8-9-1000")}) {
+            shapes.push_back(refusedIf(owner == member, std::string(f.shape) + ", owner " + owner,
+                                       owner + " can change C:\\svc", at("c:\\svc", entries({}, owner), arrange)));
+        }
+    }
+    checkInstallSurvives(shapes);
 }
 
 // Each entry type that Windows defines, 0 to 21, and two it does not: as the
@@ -459,7 +595,7 @@ TEST_F(RegistrationTest, InstallReadsEachEntryTypeAsWindowsDoes)
         refused("a denial after the grant", "Users can change C:\\svc",
                 at("c:\\svc", entries({{allow, 0, modify, users}, {deny, 0, modify, users}}))),
         installs("two earlier denials that add up",
-                 at("c:\\svc", entries({{deny, 0, FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY, users},
+                 at("c:\\svc", entries({{deny, 0, FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_WRITE_ATTRIBUTES, users},
                                         {deny, 0, DELETE, users},
                                         {allow, 0, modify, users}}))),
     });
@@ -540,11 +676,8 @@ TEST_F(RegistrationTest, InstallRefusesWhenACallOfTheJudgeFails)
                 [] { world().findErrors["c:\\work"] = ERROR_ACCESS_DENIED; }),
         refused("FindNextFileW breaks off", cannotTell("C:\\svc", unexpectedNetworkError),
                 failing("FindNextFileW", unexpectedNetworkError)),
-        refused("LsaOpenPolicy fails: this machine's Administrator unknown", "S-1-5-21-7-8-9-500 can change C:\\svc",
-                at("c:\\svc", entries({}, "S-1-5-21-7-8-9-500"), failing("LsaOpenPolicy", STATUS_ACCESS_DENIED))),
-        refused("LsaQueryInformationPolicy fails", "S-1-5-21-7-8-9-500 can change C:\\svc",
-                at("c:\\svc", entries({}, "S-1-5-21-7-8-9-500"),
-                   failing("LsaQueryInformationPolicy", STATUS_ACCESS_DENIED))),
+        refused("QueryDosDeviceA fails", cannotTell("C:", ERROR_ACCESS_DENIED),
+                failing("QueryDosDeviceA", ERROR_ACCESS_DENIED)),
         refused("OpenProcessToken fails: the installing account unknown", "S-1-5-21-7-8-9-1000 can change C:\\svc",
                 at("c:\\svc", entries({}, "S-1-5-21-7-8-9-1000"), failing("OpenProcessToken", ERROR_ACCESS_DENIED))),
         refused("GetTokenInformation fails", "S-1-5-21-7-8-9-1000 can change C:\\svc",
@@ -590,6 +723,29 @@ TEST_F(RegistrationTest, InstallJudgesEveryFolderUpToTheRootOnALocalFixedDiskWit
                 [] { world().modulePath = "\\\\server\\share\\svc\\svclaunch.exe"; }),
         refused("a folder whose path the SCM would expand", "The SCM would expand the % in C:\\%TEMP%\\svclaunch.exe",
                 [] { world().modulePath = "C:\\%TEMP%\\svclaunch.exe"; }),
+        // Beneath a root lies the whole disk; a drive that stands for a
+        // folder hides the folders above it.
+        refused("svclaunch.exe at a drive's root", "A drive's root holds the whole disk: C:\\",
+                [] { world().modulePath = "C:\\svclaunch.exe"; }),
+        refused("the target at a drive's root", "A drive's root holds the whole disk: C:\\",
+                target("..\\..\\target.exe")),
+        refused("svclaunch.exe on a subst drive", "S: is a substitute for a folder: C:\\real",
+                [] {
+                    world().modulePath = "S:\\svc\\svclaunch.exe";
+                    world().dosDevices["s:"] = "\\??\\C:\\real";
+                }),
+        refused("the target on a drive made by DefineDosDevice", "T: is a substitute for a folder: \\DosDevices\\D:\\x",
+                [] {
+                    world().currentDirectory = "T:\\work";
+                    world().dosDevices["t:"] = "\\DosDevices\\D:\\x";
+                }),
+        installs("svclaunch.exe on another volume",
+                 [] {
+                     world().modulePath = "D:\\svc\\svclaunch.exe";
+                     world().dosDevices["d:"] = "\\Device\\HarddiskVolume2";
+                 }),
+        refused("a drive whose target is longer than any path", cannotTell("C:", ERROR_INSUFFICIENT_BUFFER),
+                [] { world().dosDevices["c:"] = "\\??\\C:\\" + std::string(1100, 'x'); }),
     });
     // Every character that Windows allows in no file name, a CR among them,
     // and two it allows.
@@ -608,44 +764,115 @@ TEST_F(RegistrationTest, InstallJudgesEveryFolderUpToTheRootOnALocalFixedDiskWit
     }
 }
 
-TEST_F(RegistrationTest, InstallJudgesEveryFileBesideWhatRuns)
+// Beneath both folders, to any depth, every file is judged as what runs
+// (programs and runtimes load code from subfolders: side-by-side
+// assemblies, cultures, plug-ins, an interpreter's library) and every folder
+// as one that holds it. A link anywhere is refused, not followed; a folder
+// that cannot be listed, a name the code page cannot spell and a path longer
+// than the ANSI calls take are refused. The tree is plantTree's, beneath
+// C:\svc; the listings hold . and .. after their first entry.
+TEST_F(RegistrationTest, InstallJudgesEverythingBeneathBothFolders)
 {
     const std::string lookAlike = "h\u0101lper.dll"; // the code page spells it "halper.dll"
-    checkInstall({
-        refused("a DLL beside svclaunch.exe that Users may write", "Users can change C:\\svc\\helper.dll",
-                at("c:\\svc\\helper.dll", grant(0, FILE_WRITE_DATA), beside("c:\\svc", {"helper.dll"}))),
+    const auto tree = [](std::function<void()> also) {
+        return [also] {
+            plantTree();
+            also();
+        };
+    };
+    const auto link = [](const std::string& path) {
+        return [path] { world().reparseTags[path] = IO_REPARSE_TAG_MOUNT_POINT; };
+    };
+    std::vector<Shape> shapes = {
         refused("a DLL beside the target that Users may delete", "Users can change C:\\work\\box\\helper.dll",
                 at("c:\\work\\box\\helper.dll", grant(0, DELETE), beside("c:\\work\\box", {"helper.dll"}))),
-        refused("a link beside", "C:\\svc\\config.ini is a link",
-                [=] {
-                    beside("c:\\svc", {"config.ini"})();
-                    world().reparseTags["c:\\svc\\config.ini"] = IO_REPARSE_TAG_SYMLINK;
-                }),
-        installs("a subfolder that holds nothing that runs",
-                 at("c:\\svc\\logs", grant(0, modify), beside("c:\\svc", {"logs\\"}))),
-        refused("svclaunch.exe.local whose entries Users may delete", "Users can change C:\\svc\\svclaunch.exe.local",
-                at("c:\\svc\\svclaunch.exe.local", grant(0, FILE_DELETE_CHILD),
-                   beside("c:\\svc", {"svclaunch.exe.local\\"}))),
-        refused("a DLL in target.EXE.LOCAL that Users may write",
-                "Users can change C:\\work\\box\\target.EXE.LOCAL\\comctl32.dll",
-                at("c:\\work\\box\\target.exe.local\\comctl32.dll", grant(0, FILE_WRITE_DATA),
+        refused("a subfolder beside the target that Users may change", "Users can change C:\\work\\box\\lib",
+                at("c:\\work\\box\\lib", grant(0, modify), beside("c:\\work\\box", {"lib\\"}))),
+        refused("a .local folder in a .local folder that Users may change",
+                "Users can change C:\\work\\box\\target.exe.local\\deeper.local",
+                at("c:\\work\\box\\target.exe.local\\deeper.local", grant(0, modify),
                    [] {
-                       beside("c:\\work\\box", {"target.EXE.LOCAL\\"})();
-                       beside("c:\\work\\box\\target.exe.local", {"comctl32.dll"})();
+                       beside("c:\\work\\box", {"target.exe.local\\"})();
+                       beside("c:\\work\\box\\target.exe.local", {"deeper.local\\"})();
                    })),
-        installs("a .local folder in a .local folder holds nothing that runs",
-                 at("c:\\work\\box\\t.local\\deeper.local", grant(0, modify),
-                    [] {
-                        beside("c:\\work\\box", {"t.local\\"})();
-                        beside("c:\\work\\box\\t.local", {"deeper.local\\"})();
-                    })),
-        refused("a name the code page cannot spell, its look-alike there",
-                cannotTell("C:\\svc\\halper.dll", ERROR_NO_UNICODE_TRANSLATION),
-                beside("c:\\svc", {"halper.dll", lookAlike})),
-        refused("a name the code page cannot spell, no look-alike",
-                cannotTell("C:\\work\\box\\halper.dll", ERROR_NO_UNICODE_TRANSLATION),
-                beside("c:\\work\\box", {lookAlike})),
-    });
+        refused("the only entry of a folder", "Users can change C:\\svc\\one\\only.dll",
+                at("c:\\svc\\one\\only.dll", grant(0, modify),
+                   [] {
+                       beside("c:\\svc", {"one\\"})();
+                       beside("c:\\svc\\one", {"only.dll"})();
+                   })),
+        refused("a folder beneath that cannot be listed", cannotTell("C:\\svc\\sub\\deeper", ERROR_ACCESS_DENIED),
+                tree([] { world().findErrors["c:\\svc\\sub\\deeper\\*"] = ERROR_ACCESS_DENIED; })),
+        refused("a name beneath that the code page cannot spell",
+                cannotTell("C:\\svc\\sub\\deeper\\halper.dll", ERROR_NO_UNICODE_TRANSLATION),
+                tree(beside("c:\\svc\\sub\\deeper", {lookAlike}))),
+        refused("a folder of 258 characters, which no listing takes",
+                cannotTell("C:\\svc\\sub\\" + std::string(247, 'd'), ERROR_FILENAME_EXCED_RANGE),
+                tree(beside("c:\\svc\\sub", {std::string(247, 'd') + "\\"}))),
+        refused("an entry of 260 characters", cannotTell(named(deepFolder) + "\\gg", ERROR_FILENAME_EXCED_RANGE),
+                tree(beside(deepFolder.c_str(), {"gg"}))),
+        refused("a target that is a folder", "The target is a folder: C:\\work\\box\\target.exe",
+                [] { world().folderEntries["c:\\work\\box"] = {"target.exe\\"}; }),
+    };
+    // A link at each depth, a file or a folder; and a link beside the target.
+    for (const std::string& path :
+         {std::string("c:\\svc\\service.cnf"), std::string("c:\\svc\\sub"), std::string("c:\\svc\\sub\\x.dll"),
+          std::string("c:\\svc\\sub\\deeper"), deepFolder, deepFile, std::string("c:\\work\\box\\target.exe")}) {
+        shapes.push_back(refused("a link at " + path, named(path) + " is a link", tree(link(path))));
+    }
+    checkInstall(shapes);
+}
+
+// A folder that lies within the other, or is the other, is judged once with
+// it: spelt alike up to a backslash, since a folder may tell letter case
+// apart and C:\svc2 is no part of C:\svc. The target's folder must be there
+// all the same. Each row counts how often the target's folder and the
+// target were judged.
+TEST_F(RegistrationTest, InstallJudgesAFolderWithinTheOtherOnce)
+{
+    const struct {
+        const char* shape;
+        std::string line2;
+        std::string modulePath;
+        std::string targetFolder;
+        std::function<void()> arrange;
+    } rows[] = {
+        {"the same folder", "..\\..\\svc\\target.exe", "C:\\svc\\svclaunch.exe", "C:\\svc",
+         beside("c:\\svc", {"target.exe"})},
+        {"the same folder in another case", "..\\..\\SVC\\target.exe", "C:\\svc\\svclaunch.exe", "C:\\SVC",
+         beside("c:\\svc", {"target.exe"})},
+        {"a folder beneath", "..\\..\\svc\\bin\\target.exe", "C:\\svc\\svclaunch.exe", "C:\\svc\\bin",
+         [] {
+             beside("c:\\svc", {"bin\\"})();
+             beside("c:\\svc\\bin", {"target.exe"})();
+         }},
+        {"a folder above", "target.exe", "C:\\work\\box\\bin\\svclaunch.exe", "C:\\work\\box",
+         [] {
+             beside("c:\\work\\box", {"bin\\"})();
+             beside("c:\\work\\box\\bin", {"svclaunch.exe"})();
+         }},
+        {"a folder beside, its name longer", "..\\..\\svc2\\target.exe", "C:\\svc\\svclaunch.exe", "C:\\svc2",
+         beside("c:\\svc2", {"target.exe"})},
+        {"a folder beside, its name shorter", "target.exe", "C:\\work\\boxes\\svclaunch.exe", "C:\\work\\box", [] {}},
+        {"a folder on another drive", "target.exe", "D:\\svc\\svclaunch.exe", "C:\\work\\box", [] {}},
+    };
+    for (const auto& r : rows) {
+        nextRun();
+        writeConfig("Svc", r.line2);
+        writeFile(logFile, "");
+        world().modulePath = r.modulePath;
+        r.arrange();
+        runVerb("install");
+        EXPECT_EQ(log(), "Installed Successfully\n") << r.shape;
+        std::string targetPath = r.targetFolder + "\\target.exe";
+        const auto& judged = world().securityQueries;
+        EXPECT_EQ(std::count(judged.begin(), judged.end(), r.targetFolder), 1) << r.shape;
+        EXPECT_EQ(std::count(judged.begin(), judged.end(), targetPath), 1) << r.shape;
+    }
+    checkInstall({refused("a folder beneath that is not there", cannotTell("C:\\svc\\gone", ERROR_FILE_NOT_FOUND), [] {
+        writeConfig("Svc", "..\\..\\svc\\gone\\target.exe");
+        world().missingPaths.insert("c:\\svc\\gone");
+    })});
 }
 
 // A program or a script runs itself; whatever else would run what it names

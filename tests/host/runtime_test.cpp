@@ -360,7 +360,7 @@ TEST_F(RuntimeTest, FailedStopEventReportsStoppedWithTheErrorAndLaunchesNothing)
 
 TEST_F(RuntimeTest, Shell32ThatCannotBeLoadedLaunchesNothingAndChangesNothingElse)
 {
-    world().shell32Loads = false;
+    world().unloadableLibraries.insert("shell32.dll");
     runService(whenRunningSend({SERVICE_CONTROL_STOP}));
     EXPECT_EQ(shown(), (std::vector<Shown>{startPending, running, stopPending, stopPending, stopped}));
     EXPECT_TRUE(world().launches.empty());

@@ -25,14 +25,7 @@ void SvclaunchTest::SetUp()
 void SvclaunchTest::checkRun()
 {
     stub::joinServiceThread();
-    EXPECT_EQ(stub::openHandles(), 0);
-    EXPECT_EQ(stub::world().badHandleUses, 0);
-    EXPECT_EQ(stub::world().reportsAfterStopped, 0) << "SetServiceStatus was called after STOPPED";
-    EXPECT_FALSE(stub::world().stoppedNeverReported) << "the service never reported STOPPED: " << timelineSeen();
-    EXPECT_EQ(stub::world().waitsGivenUp, 0) << "a wait that nothing ended: " << timelineSeen();
-    EXPECT_EQ(stub::world().promptsShown, 0) << "a launch showed a window on the service's desktop";
-    EXPECT_EQ(stub::world().blockingLocks, 0) << "a lock on the log would wait for another writer's";
-    EXPECT_EQ(stub::world().loadsSearchingPath, 0) << "a library was loaded with the DLL search reaching PATH";
+    EXPECT_EQ(stub::faultsOfTheRun(), "") << timelineSeen();
 }
 
 std::string timelineSeen()

@@ -208,6 +208,62 @@ SCM_CASE(InstallRefusesWhatEveryoneCanChangeAndTakesItLockedDown)
     CHECK_EQ(serviceState(f.name), SERVICE_STOPPED);
 }
 
+// Everything beneath the folders is judged, to any depth: a folder beneath
+// that Everyone may change, or a file in it, is refused. A target that is a
+// folder would be opened by the shell.
+SCM_CASE(InstallRefusesASubfolderThatEveryoneCanChangeAndATargetFolder)
+{
+    Folder f = layOut(__func__);
+    REQUIRE(placeTarget(f) && makeDirectories(f.path + "\\lib\\plugins") && writeFile(f.path + "\\lib\\x.dll", ""));
+    for (const std::string& path : {f.path + "\\lib", f.path + "\\lib\\plugins", f.path + "\\lib\\x.dll"}) {
+        REQUIRE(CHECK(setOwnDacl(path, modify)));
+        checkRefused(f, "target.exe", "Everyone can change " + path);
+        REQUIRE(CHECK(setOwnDacl(path, readExecute)));
+    }
+    REQUIRE(CHECK(makeDirectories(f.path + "\\tool.exe")));
+    checkRefused(f, "tool.exe", "The target is a folder: " + f.path + "\\tool.exe");
+}
+
+namespace {
+
+std::string substituteDrive;
+
+void removeSubstituteDrive()
+{
+    DefineDosDeviceA(DDD_REMOVE_DEFINITION, substituteDrive.c_str(), NULL);
+}
+
+} // namespace
+
+// A drive made by subst (DefineDosDevice) stands for a folder: the folders
+// above it would go unjudged, so install refuses it. Wine answers
+// QueryDosDevice for such a drive, but nothing can be started through it.
+SCM_CASE(InstallRefusesASubstituteDrive)
+{
+    Folder f = layOut(__func__);
+    REQUIRE(placeTarget(f));
+    writeConfig(f, f.name + "\ntarget.exe\n");
+    for (char letter = 'S'; letter <= 'Y' && substituteDrive.empty(); ++letter) {
+        std::string drive = std::string(1, letter) + ":";
+        char target[MAX_PATH];
+        if (QueryDosDeviceA(drive.c_str(), target, sizeof target) == 0 &&
+            DefineDosDeviceA(0, drive.c_str(), f.path.c_str())) {
+            substituteDrive = drive;
+            atCaseEnd(removeSubstituteDrive);
+        }
+    }
+    REQUIRE(CHECK(!substituteDrive.empty()));
+    RunResult install = runProgram(substituteDrive + "\\svclaunch.exe install");
+    if (!install.started && underWine()) {
+        skipCase("Wine starts nothing through a drive that DefineDosDevice made");
+        return;
+    }
+    CHECK(install.finished);
+    CHECK_EQ(logOf(f), "Was not Installed Successfully. " + substituteDrive +
+                           " is a substitute for a folder: " + f.path + "\r\n");
+    CHECK_NOT_REGISTERED(f.name);
+}
+
 // Wine cannot make a junction: there the target lies behind the set-up's
 // symbolic link.
 SCM_CASE(InstallRefusesALinkInTheChain)

@@ -94,19 +94,20 @@ struct World {
     DWORD lockFlags = 0;
     std::function<void()> onLogWrite; // runs inside WriteFile, before the write
 
-    // LoadLibraryA: whether shell32 can be loaded, and the loads asked for.
-    // Whether kernel32 has SetDefaultDllDirectories (Windows 8 on), and the
-    // flags it was last given.
-    bool shell32Loads = true;
+    // LoadLibraryA: the system DLLs that cannot be loaded ("shell32.dll"),
+    // and the loads asked for. Whether kernel32 has SetDefaultDllDirectories
+    // (Windows 8 on), and the flags it was last given.
+    std::set<std::string> unloadableLibraries;
     std::vector<std::string> loadedLibraries;
     bool kernelLimitsDllSearch = true;
     DWORD dllSearchFlags = 0;
 
     // GetModuleFileNameW: the executable's path in UTF-8, or a failure.
-    // The ANSI code page is 1252 as far as Latin-1 goes; a character beyond
-    // it is given a best-fit look-alike (U+0101 a with macron becomes "a"),
-    // as Windows does.
+    // The ANSI code page: 1252 as far as Latin-1 goes, or 932 for ASCII and
+    // hiragana, two bytes each; a character beyond it is given a best-fit
+    // look-alike (U+0101 a with macron becomes "a"), as Windows does.
     std::string modulePath = "C:\\svc\\svclaunch.exe";
+    UINT ansiCodePage = 1252;
 
     // The shell: the major version its DllGetVersion reports (6 from XP on,
     // 5 on Windows 2000), or noDllGetVersion (NT 4.0's own). From version 6 on,
@@ -138,8 +139,13 @@ struct World {
     std::vector<std::string> securityQueries;
     std::string currentDirectory = "C:\\work";
     std::string tokenUser = "S-1-5-21-7-8-9-1000";
-    // The account domain that this machine's local policy gives.
-    std::string accountDomain = "S-1-5-21-7-8-9";
+    // This machine's Administrators group: its name, as LookupAccountSidW
+    // gives it in the system's language, and its direct members' SIDs, as
+    // NetLocalGroupGetMembers lists them (the machine's own Administrator).
+    std::string administratorsGroupName = "Administrators";
+    std::vector<std::string> administrators = {"S-1-5-21-7-8-9-500"};
+    // What QueryDosDeviceA gives for a drive ("s:"); a drive not listed is a volume.
+    std::map<std::string, std::string> dosDevices;
 
     // Records.
     std::string dispatchedName;
@@ -170,6 +176,12 @@ void reset();
 
 // Handles that are still open, of every kind.
 int openHandles();
+
+// What the last run did that Windows would not take or that would hang a
+// service, one line each: a handle left open or used after closing, a
+// report after STOPPED, a wait that nothing ended, a window shown, a lock
+// that would wait, a DLL search that reaches PATH. "" when none.
+std::string faultsOfTheRun();
 
 // Status reports in the order SetServiceStatus received them.
 std::vector<SERVICE_STATUS> reports();

@@ -79,7 +79,11 @@ const DWORD ERROR_NO_MORE_FILES = 18;
 const DWORD ERROR_MOD_NOT_FOUND = 126;
 const DWORD ERROR_PROC_NOT_FOUND = 127;
 const DWORD ERROR_CANCELLED = 1223;
+const DWORD ERROR_MORE_DATA = 234;
 const DWORD ERROR_NO_UNICODE_TRANSLATION = 1113;
+const DWORD ERROR_NONE_MAPPED = 1332;
+const DWORD ERROR_NO_SUCH_ALIAS = 1376;
+const DWORD ERROR_INVALID_LEVEL = 124;
 const DWORD ERROR_INVALID_ACL = 1336;
 const DWORD ERROR_INVALID_SECURITY_DESCR = 1338;
 const DWORD ERROR_SERVICE_DOES_NOT_EXIST = 1060;
@@ -134,6 +138,7 @@ const DWORD LOCKFILE_EXCLUSIVE_LOCK = 0x2;
 const DWORD FILE_ADD_FILE = 0x2;
 const DWORD FILE_ADD_SUBDIRECTORY = 0x4;
 const DWORD FILE_DELETE_CHILD = 0x40;
+const DWORD FILE_WRITE_ATTRIBUTES = 0x100;
 const DWORD WRITE_DAC = 0x40000;
 const DWORD WRITE_OWNER = 0x80000;
 const DWORD GENERIC_ALL = 0x10000000;
@@ -199,7 +204,8 @@ struct GUID {
 };
 const BYTE SID_MAX_SUB_AUTHORITIES = 15;
 const size_t SECURITY_MAX_SID_SIZE = 68;
-const DWORD DOMAIN_USER_RID_ADMIN = 500;
+const DWORD SECURITY_BUILTIN_DOMAIN_RID = 32;
+const DWORD DOMAIN_ALIAS_RID_ADMINS = 544;
 
 typedef struct _SID_IDENTIFIER_AUTHORITY {
     BYTE Value[6];
@@ -222,6 +228,7 @@ typedef struct _TOKEN_USER {
 } TOKEN_USER;
 
 enum TOKEN_INFORMATION_CLASS { TokenUser = 1 };
+enum SID_NAME_USE { SidTypeUser = 1, SidTypeGroup, SidTypeDomain, SidTypeAlias };
 
 // Only the fields the product reads.
 typedef struct _WIN32_FIND_DATAW {
@@ -307,6 +314,9 @@ HANDLE FindFirstFileW(LPCWSTR fileName, WIN32_FIND_DATAW* found);
 BOOL FindNextFileW(HANDLE search, WIN32_FIND_DATAW* found);
 BOOL FindClose(HANDLE search);
 UINT GetDriveTypeA(LPCSTR rootPath);
+DWORD QueryDosDeviceA(LPCSTR deviceName, LPSTR targetPath, DWORD size);
+BOOL LookupAccountSidW(LPCWSTR systemName, PSID sid, LPWSTR name, LPDWORD nameLength, LPWSTR domain,
+                       LPDWORD domainLength, SID_NAME_USE* use);
 HANDLE GetCurrentProcess();
 BOOL OpenProcessToken(HANDLE process, DWORD access, PHANDLE token);
 BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVOID information, DWORD size,

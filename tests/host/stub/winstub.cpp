@@ -2,7 +2,7 @@
 // the few kernel and shell calls, each recording what it was asked.
 #include "stub_world.h"
 
-#include <ntsecapi.h>
+#include <lm.h>
 #include <shellapi.h>
 #include <shlwapi.h>
 
@@ -42,7 +42,7 @@ struct OpenFile {
 };
 
 // What a handle stands for.
-enum class Kind { manager, service, event, file, search, token, policy, policyBuffer };
+enum class Kind { manager, service, event, file, search, token, netBuffer };
 
 struct Handle {
     Kind kind;
@@ -50,8 +50,7 @@ struct Handle {
     std::shared_ptr<EventObject> event = nullptr; // kept for a wait that outlasts the handle
     OpenFile file = {};
     std::vector<WIN32_FIND_DATAW> listing = {};   // a search's entries still to come
-    DWORD access = 0;                             // what a policy handle was opened for
-    std::shared_ptr<std::string> bytes = nullptr; // a buffer the LSA gave out
+    std::shared_ptr<std::string> bytes = nullptr; // a buffer netapi32 gave out
 };
 
 // A second before GetTickCount wraps, so that every bound is tested across the wrap.
@@ -74,6 +73,7 @@ LPHANDLER_FUNCTION registeredHandler;
 SERVICE_STATUS_HANDLE__* const theStatusHandle = reinterpret_cast<SERVICE_STATUS_HANDLE__*>(0x5157);
 HMODULE const shell32 = reinterpret_cast<HMODULE>(0x5E11);
 HMODULE const kernel32 = reinterpret_cast<HMODULE>(0x6E31);
+HMODULE const netapi32 = reinterpret_cast<HMODULE>(0x7E7A);
 thread_local DWORD lastError;
 std::thread lingeringServiceThread; // left running when the connection breaks
 
@@ -199,6 +199,28 @@ int openHandles()
     return static_cast<int>(handles.size());
 }
 
+std::string faultsOfTheRun()
+{
+    const struct {
+        bool fault;
+        const char* what;
+    } checks[] = {
+        {openHandles() != 0, "a handle was left open"},
+        {theWorld.badHandleUses != 0, "a closed or unknown handle was used"},
+        {theWorld.reportsAfterStopped != 0, "SetServiceStatus was called after STOPPED"},
+        {theWorld.stoppedNeverReported, "the service never reported STOPPED"},
+        {theWorld.waitsGivenUp != 0, "a wait that nothing ended"},
+        {theWorld.promptsShown != 0, "a launch showed a window on the service's desktop"},
+        {theWorld.blockingLocks != 0, "a lock on the log would wait for another writer's"},
+        {theWorld.loadsSearchingPath != 0, "a library was loaded with the DLL search reaching PATH"},
+    };
+    std::string faults;
+    for (const auto& check : checks) {
+        faults += check.fault ? std::string(check.what) + "\n" : "";
+    }
+    return faults;
+}
+
 std::vector<SERVICE_STATUS> reports()
 {
     Guard guard(stateMutex);
@@ -276,11 +298,49 @@ std::basic_string<WCHAR> fromUtf8(const std::string& text)
     return wide;
 }
 
-// One character in the stand-in's ANSI code page, best fit where it has none.
-char toAnsi(WCHAR c)
+// Shift-JIS (code page 932) spells the hiragana U+3041 to U+3093 as 0x82
+// followed by 0x9F to 0xF1.
+const WCHAR firstHiragana = 0x3041;
+const WCHAR lastHiragana = 0x3093;
+const unsigned char hiraganaLead = 0x82;
+const unsigned char firstHiraganaTrail = 0x9F;
+
+// The bytes of one character in the stand-in's ANSI code page: 1252 as far
+// as Latin-1 goes, or 932 for ASCII and hiragana; best fit where it has
+// none (U+0101 a with macron becomes "a"), as Windows does.
+std::string toAnsi(WCHAR c)
 {
-    return c < 0x80 || (c >= 0xA0 && c <= 0xFF) ? static_cast<char>(c) : c == 0x0101 ? 'a' : '?';
+    if (theWorld.ansiCodePage == 932 && c >= firstHiragana && c <= lastHiragana) {
+        return {static_cast<char>(hiraganaLead), static_cast<char>(firstHiraganaTrail + (c - firstHiragana))};
+    }
+    bool latin1 = theWorld.ansiCodePage == 1252 && c >= 0xA0 && c <= 0xFF;
+    return std::string(1, c < 0x80 || latin1 ? static_cast<char>(c) : c == 0x0101 ? 'a' : '?');
 }
+
+// Bytes in the stand-in's ANSI code page back to UTF-16.
+std::basic_string<WCHAR> fromAnsi(const char* bytes)
+{
+    std::basic_string<WCHAR> wide;
+    for (const unsigned char* b = reinterpret_cast<const unsigned char*>(bytes); *b != 0; ++b) {
+        if (theWorld.ansiCodePage == 932 && *b == hiraganaLead && b[1] >= firstHiraganaTrail &&
+            b[1] <= firstHiraganaTrail + (lastHiragana - firstHiragana)) {
+            wide += static_cast<WCHAR>(firstHiragana + (*++b - firstHiraganaTrail));
+        } else {
+            wide += theWorld.ansiCodePage == 932 && *b >= 0x80 ? WCHAR{0xFFFD} : WCHAR{*b};
+        }
+    }
+    return wide;
+}
+
+} // namespace
+
+// The characters of an ANSI path, which Windows' limits count.
+size_t charactersIn(const char* ansi)
+{
+    return fromAnsi(ansi).size();
+}
+
+namespace {
 
 // Copies a path of length characters as Windows XP and later do: one that
 // does not fit is cut to size - 1 characters and the whole size is returned.
@@ -314,18 +374,16 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideLength
         lastError = ERROR_INVALID_PARAMETER;
         return 0;
     }
-    int length = 0;
-    while (wide[length] != 0) {
-        ++length;
+    std::string ansi;
+    for (; *wide != 0; ++wide) {
+        ansi += toAnsi(*wide);
     }
-    if (length + 1 > size) {
+    if (ansi.size() + 1 > static_cast<size_t>(size)) {
         lastError = ERROR_INSUFFICIENT_BUFFER;
         return 0;
     }
-    for (int i = 0; i <= length; ++i) {
-        bytes[i] = toAnsi(wide[i]);
-    }
-    return length + 1;
+    memcpy(bytes, ansi.c_str(), ansi.size() + 1);
+    return static_cast<int>(ansi.size() + 1);
 }
 
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR bytes, int byteLength, LPWSTR wide, int size)
@@ -334,15 +392,13 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR bytes, int byteLength
         lastError = ERROR_INVALID_PARAMETER;
         return 0;
     }
-    int length = static_cast<int>(strlen(bytes));
-    if (length + 1 > size) {
+    std::basic_string<WCHAR> text = fromAnsi(bytes);
+    if (text.size() + 1 > static_cast<size_t>(size)) {
         lastError = ERROR_INSUFFICIENT_BUFFER;
         return 0;
     }
-    for (int i = 0; i <= length; ++i) {
-        wide[i] = static_cast<unsigned char>(bytes[i]);
-    }
-    return length + 1;
+    std::copy(text.c_str(), text.c_str() + text.size() + 1, wide);
+    return static_cast<int>(text.size() + 1);
 }
 
 UINT GetSystemDirectoryA(LPSTR buffer, UINT size)
@@ -355,17 +411,25 @@ UINT GetSystemDirectoryA(LPSTR buffer, UINT size)
     return sizeof folder - 1;
 }
 
+// The system's DLLs that the product may load, by their full paths.
 HMODULE LoadLibraryA(LPCSTR fileName)
 {
     theWorld.loadedLibraries.push_back(fileName);
     if (theWorld.kernelLimitsDllSearch && theWorld.dllSearchFlags != LOAD_LIBRARY_SEARCH_DEFAULT_DIRS) {
         ++theWorld.loadsSearchingPath;
     }
-    if (lowerCase(fileName) != "c:\\winnt\\system32\\shell32.dll" || !theWorld.shell32Loads) {
-        lastError = ERROR_MOD_NOT_FOUND;
-        return nullptr;
+    const struct {
+        const char* path;
+        HMODULE module;
+    } libraries[] = {{"c:\\winnt\\system32\\shell32.dll", shell32}, {"c:\\winnt\\system32\\netapi32.dll", netapi32}};
+    for (const auto& library : libraries) {
+        if (lowerCase(fileName) == library.path &&
+            theWorld.unloadableLibraries.count(std::string(library.path).substr(18)) == 0) {
+            return library.module;
+        }
     }
-    return shell32;
+    lastError = ERROR_MOD_NOT_FOUND;
+    return nullptr;
 }
 
 HMODULE GetModuleHandleA(LPCSTR moduleName)
@@ -410,6 +474,73 @@ HRESULT WINAPI shellDllGetVersion(DLLVERSIONINFO* version)
     return S_OK;
 }
 
+void appendSid(std::string& out, const std::string& text);
+std::string lowerCase(const std::string& text);
+
+// netapi32's NetLocalGroupGetMembers, for this machine's groups: at level 0
+// each member's SID, in an array of LOCALGROUP_MEMBERS_INFO_0 followed by
+// the SIDs they point to, in a buffer that stays out until NetApiBufferFree,
+// even when the call fails with ERROR_MORE_DATA.
+NET_API_STATUS WINAPI netLocalGroupGetMembers(LPCWSTR server, LPCWSTR group, DWORD level, LPBYTE* buffer,
+                                              DWORD preferredLength, LPDWORD read, LPDWORD total, PDWORD_PTR resume)
+{
+    *buffer = nullptr;
+    *read = 0;
+    *total = 0;
+    if (server != nullptr) {
+        return NERR_InvalidComputer; // only this machine is modelled
+    }
+    if (level != 0) {
+        return ERROR_INVALID_LEVEL; // only SIDs are modelled: other levels resolve names
+    }
+    if (preferredLength != MAX_PREFERRED_LENGTH || resume != nullptr) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    std::string name;
+    for (; *group != 0; ++group) {
+        name += static_cast<char>(*group);
+    }
+    if (lowerCase(name) != lowerCase(theWorld.administratorsGroupName)) {
+        return ERROR_NO_SUCH_ALIAS;
+    }
+    auto failing = theWorld.failingCalls.find("NetLocalGroupGetMembers");
+    NET_API_STATUS status = failing != theWorld.failingCalls.end() ? failing->second : NERR_Success;
+    if (status != NERR_Success && status != ERROR_MORE_DATA) {
+        return status;
+    }
+    // ERROR_MORE_DATA: the buffer holds only the first half.
+    const std::vector<std::string>& members = theWorld.administrators;
+    size_t given = status == ERROR_MORE_DATA ? members.size() / 2 : members.size();
+    std::string sids;
+    std::vector<size_t> offsets;
+    for (size_t i = 0; i < given; ++i) {
+        offsets.push_back(sids.size());
+        appendSid(sids, members[i]);
+    }
+    const size_t arraySize = given * sizeof(LOCALGROUP_MEMBERS_INFO_0);
+    auto bytes = std::make_shared<std::string>(arraySize + sids.size() + 1, '\0');
+    auto* info = reinterpret_cast<LOCALGROUP_MEMBERS_INFO_0*>(&(*bytes)[0]);
+    memcpy(&(*bytes)[arraySize], sids.data(), sids.size());
+    for (size_t i = 0; i < given; ++i) {
+        info[i].lgrmi0_sid = &(*bytes)[arraySize + offsets[i]];
+    }
+    Handle handle = {Kind::netBuffer};
+    handle.bytes = bytes;
+    Guard guard(stateMutex);
+    handles[info] = handle;
+    *buffer = reinterpret_cast<LPBYTE>(info);
+    *read = static_cast<DWORD>(given);
+    *total = static_cast<DWORD>(members.size());
+    return status;
+}
+
+NET_API_STATUS WINAPI netApiBufferFree(LPVOID buffer)
+{
+    Guard guard(stateMutex);
+    return handleOf(buffer, Kind::netBuffer) != nullptr && handles.erase(buffer) == 1 ? NERR_Success
+                                                                                      : ERROR_INVALID_PARAMETER;
+}
+
 } // namespace
 
 FARPROC GetProcAddress(HMODULE module, LPCSTR procName)
@@ -425,6 +556,8 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR procName)
         {shell32, "ShellExecuteExA", address(&ShellExecuteExA), true},
         {shell32, "DllGetVersion", address(&shellDllGetVersion), theWorld.shellVersion != stub::noDllGetVersion},
         {kernel32, "SetDefaultDllDirectories", address(&setDefaultDllDirectories), theWorld.kernelLimitsDllSearch},
+        {netapi32, "NetLocalGroupGetMembers", address(&netLocalGroupGetMembers), true},
+        {netapi32, "NetApiBufferFree", address(&netApiBufferFree), true},
     };
     for (const auto& exported : exports) {
         if (exported.module == module && strcmp(exported.name, procName) == 0 && exported.present) {
@@ -528,7 +661,7 @@ bool sharingConflicts(DWORD access, DWORD share, const OpenFile& other)
 HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES, DWORD creationDisposition,
                    DWORD, HANDLE)
 {
-    if (strlen(fileName) >= MAX_PATH) {
+    if (charactersIn(fileName) >= MAX_PATH) {
         lastError = ERROR_FILENAME_EXCED_RANGE;
         return INVALID_HANDLE_VALUE;
     }
@@ -564,7 +697,7 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_AT
 extern "C" FILE* __real_fopen(const char* path, const char* mode);
 extern "C" FILE* __wrap_fopen(const char* path, const char* mode)
 {
-    if (strlen(path) >= MAX_PATH) {
+    if (charactersIn(path) >= MAX_PATH) {
         errno = ENAMETOOLONG;
         return nullptr;
     }
@@ -985,7 +1118,7 @@ BOOL ShellExecuteExA(SHELLEXECUTEINFOA* info)
         return FALSE;
     }
     // A path of MAX_PATH characters or more cannot be started: SE_ERR_FNF.
-    bool started = file != nullptr && strlen(file) < MAX_PATH && theWorld.missingPaths.count(key) == 0;
+    bool started = file != nullptr && charactersIn(file) < MAX_PATH && theWorld.missingPaths.count(key) == 0;
     info->hInstApp = reinterpret_cast<HINSTANCE>(static_cast<intptr_t>(started ? 42 : 2));
     lastError = started ? 0 : ERROR_FILE_NOT_FOUND;
     return started ? TRUE : FALSE;
@@ -1094,13 +1227,30 @@ FileSecurity adminsOnly()
 
 } // namespace stub
 
-// Only what the product asks: no file part.
+// Only what the product asks: no file part. On a drive, . and .. are
+// resolved, never above the root, as Windows does.
 DWORD GetFullPathNameA(LPCSTR fileName, DWORD size, LPSTR buffer, LPSTR*)
 {
     std::string name = fileName;
     bool absolute = (name.size() >= 3 && name[1] == ':' && name[2] == '\\') || name.rfind("\\\\", 0) == 0;
     std::string full = absolute ? name : theWorld.currentDirectory + "\\" + name;
-    if (full.size() >= MAX_PATH) { // the ANSI call's limit
+    if (full.size() >= 2 && full[1] == ':') {
+        std::vector<std::string> parts;
+        for (size_t at = 3, end = 2; end != std::string::npos && at <= full.size(); at = end + 1) {
+            end = full.find('\\', at);
+            std::string part = full.substr(at, end == std::string::npos ? std::string::npos : end - at);
+            if (part == ".." && !parts.empty()) {
+                parts.pop_back();
+            } else if (part != "." && part != ".." && !part.empty()) {
+                parts.push_back(part);
+            }
+        }
+        full = full.substr(0, 2) + "\\";
+        for (size_t i = 0; i < parts.size(); ++i) {
+            full += (i == 0 ? "" : "\\") + parts[i];
+        }
+    }
+    if (charactersIn(full.c_str()) >= MAX_PATH) { // the ANSI call's limit
         lastError = ERROR_FILENAME_EXCED_RANGE;
         return 0;
     }
@@ -1116,7 +1266,7 @@ BOOL GetFileSecurityA(LPCSTR fileName, SECURITY_INFORMATION requested, PSECURITY
 {
     std::string key = lowerCase(fileName);
     theWorld.securityQueries.push_back(fileName);
-    if (strlen(fileName) >= MAX_PATH) {
+    if (charactersIn(fileName) >= MAX_PATH) {
         lastError = ERROR_FILENAME_EXCED_RANGE;
         return FALSE;
     }
@@ -1209,7 +1359,7 @@ std::string narrow(LPCWSTR wide)
 {
     std::string text;
     for (; *wide != 0; ++wide) {
-        text += static_cast<char>(*wide);
+        text += toAnsi(*wide);
     }
     return text;
 }
@@ -1233,13 +1383,38 @@ WIN32_FIND_DATAW foundEntry(const std::string& path, std::string name)
 
 } // namespace
 
+namespace {
+
+// Whether the world holds path as a folder: one whose entries it lists, or
+// one listed as a folder in its parent.
+bool isFolder(const std::string& path)
+{
+    std::string key = lowerCase(path);
+    if (theWorld.folderEntries.count(key) != 0) {
+        return true;
+    }
+    auto parent = theWorld.folderEntries.find(key.substr(0, key.rfind('\\')));
+    if (parent == theWorld.folderEntries.end()) {
+        return false;
+    }
+    std::string name = key.substr(key.rfind('\\') + 1) + "\\";
+    return std::any_of(parent->second.begin(), parent->second.end(),
+                       [&name](const std::string& entry) { return lowerCase(entry) == name; });
+}
+
+} // namespace
+
 // Only what the product asks: one existing file or folder, or a folder's
 // entries ("FOLDER\\*"). As on Windows, a name that ends in a backslash (a
-// bare root) is never found, and a listing holds . and .. but at a root,
-// where an empty listing fails.
+// bare root) is never found, a name of MAX_PATH characters or more neither,
+// and a listing holds . and .. but at a root, where an empty listing fails.
 HANDLE FindFirstFileW(LPCWSTR fileName, WIN32_FIND_DATAW* found)
 {
     std::string name = narrow(fileName);
+    if (std::char_traits<WCHAR>::length(fileName) >= MAX_PATH) { // without long-path support
+        lastError = ERROR_FILENAME_EXCED_RANGE;
+        return INVALID_HANDLE_VALUE;
+    }
     bool listing = name.size() > 2 && name.compare(name.size() - 2, 2, "\\*") == 0;
     std::string path = listing ? name.substr(0, name.size() - 2) : name;
     auto error = theWorld.findErrors.find(lowerCase(name));
@@ -1252,15 +1427,19 @@ HANDLE FindFirstFileW(LPCWSTR fileName, WIN32_FIND_DATAW* found)
     }
     std::vector<WIN32_FIND_DATAW> entries;
     if (!listing) {
-        entries.push_back(foundEntry(path, path.substr(path.rfind('\\') + 1)));
+        std::string last = path.substr(path.rfind('\\') + 1);
+        entries.push_back(foundEntry(path, isFolder(path) ? last + "\\" : last));
     } else {
+        // In the world's order, with . and .. (but at a root) after its
+        // first entry: Windows promises no order, and so what comes first
+        // and last is the world's.
         std::vector<std::string> names;
-        if (path.size() > 2) { // not a root
-            names = {".\\", "..\\"};
-        }
         auto listed = theWorld.folderEntries.find(lowerCase(path));
         if (listed != theWorld.folderEntries.end()) {
-            names.insert(names.end(), listed->second.begin(), listed->second.end());
+            names = listed->second;
+        }
+        if (path.size() > 2) { // not a root
+            names.insert(names.begin() + (names.empty() ? 0 : 1), {".\\", "..\\"});
         }
         for (const std::string& entry : names) {
             std::string entryPath = path + "\\" + (entry.back() == '\\' ? entry.substr(0, entry.size() - 1) : entry);
@@ -1341,57 +1520,58 @@ BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind, LPVOID info
     return TRUE;
 }
 
-// The local policy, opened only on this machine.
-NTSTATUS LsaOpenPolicy(LSA_UNICODE_STRING* systemName, LSA_OBJECT_ATTRIBUTES*, DWORD access, LSA_HANDLE* policy)
+// A builtin SID is resolved on this machine: only Administrators', by the
+// name the world gives it. As Windows does, a buffer too small for either
+// name is refused with the sizes needed.
+BOOL LookupAccountSidW(LPCWSTR systemName, PSID sid, LPWSTR name, LPDWORD nameLength, LPWSTR domain,
+                       LPDWORD domainLength, SID_NAME_USE* use)
 {
-    if (fails("LsaOpenPolicy")) {
-        return static_cast<NTSTATUS>(lastError);
+    if (fails("LookupAccountSidW")) {
+        return FALSE;
     }
-    if (systemName != nullptr) {
-        return STATUS_INVALID_PARAMETER;
+    std::string administrators;
+    appendSid(administrators, "S-1-5-32-544");
+    if (systemName != nullptr || !IsValidSid(sid) || GetLengthSid(sid) != administrators.size() ||
+        memcmp(sid, administrators.data(), administrators.size()) != 0) {
+        lastError = ERROR_NONE_MAPPED;
+        return FALSE;
     }
-    Handle handle = {Kind::policy};
-    handle.access = access;
-    *policy = addHandle(handle);
-    return 0;
+    std::basic_string<WCHAR> group = fromUtf8(theWorld.administratorsGroupName);
+    std::basic_string<WCHAR> builtin = fromUtf8("BUILTIN");
+    if (*nameLength <= group.size() || *domainLength <= builtin.size()) {
+        *nameLength = static_cast<DWORD>(group.size() + 1);
+        *domainLength = static_cast<DWORD>(builtin.size() + 1);
+        lastError = ERROR_INSUFFICIENT_BUFFER;
+        return FALSE;
+    }
+    std::copy(group.c_str(), group.c_str() + group.size() + 1, name);
+    std::copy(builtin.c_str(), builtin.c_str() + builtin.size() + 1, domain);
+    *nameLength = static_cast<DWORD>(group.size());
+    *domainLength = static_cast<DWORD>(builtin.size());
+    *use = SidTypeAlias;
+    return TRUE;
 }
 
-// The account domain only, for a handle opened to view local information;
-// the buffer stays out until LsaFreeMemory.
-NTSTATUS LsaQueryInformationPolicy(LSA_HANDLE policy, POLICY_INFORMATION_CLASS kind, PVOID* buffer)
+// The device a drive letter stands for: a volume unless the world says
+// otherwise. As on Windows, the name has no trailing backslash, and the
+// buffer gets the target, its terminator and a final one.
+DWORD QueryDosDeviceA(LPCSTR deviceName, LPSTR targetPath, DWORD size)
 {
-    Guard guard(stateMutex);
-    Handle* open = handleOf(policy, Kind::policy);
-    if (fails("LsaQueryInformationPolicy")) {
-        return static_cast<NTSTATUS>(lastError);
+    if (fails("QueryDosDeviceA")) {
+        return 0;
     }
-    if (open == nullptr || kind != PolicyAccountDomainInformation) {
-        return STATUS_INVALID_PARAMETER;
+    std::string name = lowerCase(deviceName);
+    if (name.size() != 2 || name[1] != ':') {
+        lastError = ERROR_FILE_NOT_FOUND;
+        return 0;
     }
-    if ((open->access & POLICY_VIEW_LOCAL_INFORMATION) == 0) {
-        return STATUS_ACCESS_DENIED;
+    auto found = theWorld.dosDevices.find(name);
+    std::string target = found != theWorld.dosDevices.end() ? found->second : "\\Device\\HarddiskVolume1";
+    if (target.size() + 2 > size) {
+        lastError = ERROR_INSUFFICIENT_BUFFER;
+        return 0;
     }
-    std::string sid;
-    appendSid(sid, theWorld.accountDomain);
-    auto bytes = std::make_shared<std::string>(sizeof(POLICY_ACCOUNT_DOMAIN_INFO) + sid.size(), '\0');
-    auto* information = reinterpret_cast<POLICY_ACCOUNT_DOMAIN_INFO*>(&(*bytes)[0]);
-    memcpy(information + 1, sid.data(), sid.size());
-    information->DomainSid = information + 1;
-    Handle handle = {Kind::policyBuffer};
-    handle.bytes = bytes;
-    handles[information] = handle;
-    *buffer = information;
-    return 0;
-}
-
-NTSTATUS LsaFreeMemory(PVOID buffer)
-{
-    Guard guard(stateMutex);
-    return handleOf(buffer, Kind::policyBuffer) != nullptr && handles.erase(buffer) == 1 ? 0 : STATUS_INVALID_HANDLE;
-}
-
-NTSTATUS LsaClose(LSA_HANDLE policy)
-{
-    Guard guard(stateMutex);
-    return handleOf(policy, Kind::policy) != nullptr && handles.erase(policy) == 1 ? 0 : STATUS_INVALID_HANDLE;
+    memcpy(targetPath, target.c_str(), target.size() + 1);
+    targetPath[target.size() + 1] = '\0';
+    return static_cast<DWORD>(target.size() + 2);
 }
