@@ -450,31 +450,39 @@ TEST_F(RegistrationTest, InstallTrustsTheDirectMembersOfAdministrators)
     const std::string local = "S-1-5-21-7-8-9-";
     const std::string domain = "S-1-5-21-1004336348-1177238915-682003330-";
     const std::string foreign = "S-1-5-21-3-4-5-";
-    const std::vector<std::string> members = {local + "500",   local + "1001", domain + "1107",
-                                              domain + "1200", domain + "512", foreign + "519"};
-    const struct {
+    const std::vector<std::string> members = {local + "500", local + "1001", domain + "1107", domain + "1200"};
+    struct Account {
         std::string sid;
-        const char* who;
+        std::string who;
         bool member;
-    } accounts[] = {
+    };
+    std::vector<Account> accounts = {
         {local + "1001", "an administrator's own account on this machine", true},
         {domain + "1107", "a domain account added to Administrators", true},
         {domain + "1200", "a domain group added to Administrators", true},
         {domain + "1300", "a member of that group", false},
-        {domain + "512", "the domain's Domain Admins, a member", true},
-        {domain + "519", "the domain's Enterprise Admins, not a member", false},
-        {foreign + "512", "another domain's Domain Admins, not a member", false},
-        {foreign + "519", "another domain's Enterprise Admins, a member", true},
         {local + "1002", "a user of this machine", false},
     };
-    for (const auto& a : accounts) {
-        auto arrange = [&](const stub::FileSecurity& security) {
-            return at("c:\\svc", security, [members] { world().administrators = members; });
+    // Domain Admins (512) and Enterprise Admins (519) of the machine's domain
+    // and of another, each as a member and not.
+    for (const std::string& of : {domain, foreign}) {
+        for (const char* rid : {"512", "519"}) {
+            for (bool member : {true, false}) {
+                accounts.push_back({of + rid, of + rid + (member ? ", a member" : ", no member"), member});
+            }
+        }
+    }
+    for (const Account& a : accounts) {
+        std::vector<std::string> listed = members;
+        if (a.member && std::find(listed.begin(), listed.end(), a.sid) == listed.end()) {
+            listed.push_back(a.sid);
+        }
+        auto arrange = [listed](const stub::FileSecurity& security) {
+            return at("c:\\svc", security, [listed] { world().administrators = listed; });
         };
         std::string refusal = a.sid + " can change C:\\svc";
-        checkInstall(
-            {refusedIf(!a.member, std::string(a.who) + " as owner", refusal, arrange(entries({}, a.sid))),
-             refusedIf(!a.member, std::string(a.who) + " with Modify", refusal, arrange(grant(0, modify, a.sid)))});
+        checkInstall({refusedIf(!a.member, a.who + " as owner", refusal, arrange(entries({}, a.sid))),
+                      refusedIf(!a.member, a.who + " with Modify", refusal, arrange(grant(0, modify, a.sid)))});
     }
     // The group's name is looked up, as it differs by language; the list is
     // read whole, however long.
@@ -485,6 +493,9 @@ TEST_F(RegistrationTest, InstallTrustsTheDirectMembersOfAdministrators)
     checkInstall({
         installs("a member of Administratoren", at("c:\\svc", entries({}, local + "500"),
                                                    [] { world().administratorsGroupName = "Administratoren"; })),
+        installs("a member of a group whose name is as long as a group's may be",
+                 at("c:\\svc", entries({}, local + "500"),
+                    [] { world().administratorsGroupName = std::string(GNLEN, 'A'); })),
         installs("the last of 1,000 members",
                  at("c:\\svc", entries({}, domain + "2999"), [thousand] { world().administrators = thousand; })),
         refused("no members", local + "500 can change C:\\svc",
@@ -814,6 +825,34 @@ TEST_F(RegistrationTest, InstallJudgesEverythingBeneathBothFolders)
         refused("a target that is a folder", "The target is a folder: C:\\work\\box\\target.exe",
                 [] { world().folderEntries["c:\\work\\box"] = {"target.exe\\"}; }),
     };
+    // In code page 932 a path of fewer than MAX_PATH characters may take
+    // twice as many bytes. Beneath C:\svc\s and 120 hiragana (248 bytes),
+    // a name of 269 or 270 bytes is spelt whole, the path then judged (and
+    // refused: it has 264 characters); one of 271 does not fit, and its
+    // folder is named.
+    const auto hiragana = [](int count, const char* spelt) {
+        std::string text;
+        for (int i = 0; i < count; ++i) {
+            text += spelt;
+        }
+        return text;
+    };
+    const std::string folderName = "s" + hiragana(120, "\u3042");
+    const std::string folderBytes = "C:\\svc\\s" + hiragana(120, "\x82\xA0");
+    for (const std::string& name :
+         {"x" + hiragana(134, "\u3042"), hiragana(135, "\u3042"), "x" + hiragana(135, "\u3042")}) {
+        bool fits = name.size() < 3 * 135 + 1;
+        std::string nameBytes =
+            name[0] == 'x' ? "x" + hiragana(fits ? 134 : 135, "\x82\xA0") : hiragana(135, "\x82\xA0");
+        std::string key = "c" + folderBytes.substr(1);
+        shapes.push_back(
+            refused("a name of " + std::to_string(nameBytes.size()) + " bytes in code page 932",
+                    cannotTell(fits ? folderBytes + "\\" + nameBytes : folderBytes, ERROR_FILENAME_EXCED_RANGE), [=] {
+                        world().ansiCodePage = 932;
+                        beside("c:\\svc", {folderName + "\\"})();
+                        world().folderEntries[key] = {name};
+                    }));
+    }
     // A link at each depth, a file or a folder; and a link beside the target.
     for (const std::string& path :
          {std::string("c:\\svc\\service.cnf"), std::string("c:\\svc\\sub"), std::string("c:\\svc\\sub\\x.dll"),
