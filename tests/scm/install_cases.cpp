@@ -2,6 +2,9 @@
 #include "folder.h"
 #include "harness.h"
 
+#include <lm.h>
+#include <sddl.h>
+
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -262,6 +265,90 @@ SCM_CASE(InstallRefusesASubstituteDrive)
     CHECK_EQ(logOf(f), "Was not Installed Successfully. " + substituteDrive +
                            " is a substitute for a folder: " + f.path + "\r\n");
     CHECK_NOT_REGISTERED(f.name);
+}
+
+namespace {
+
+// A direct member of this machine's Administrators other than the account
+// that runs the case, as the accounts database lists it; "" when none.
+std::string otherAdministrator()
+{
+    SID_IDENTIFIER_AUTHORITY ntAuthority = {SECURITY_NT_AUTHORITY};
+    PSID administrators = NULL;
+    AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                             &administrators);
+    WCHAR group[GNLEN + 1];
+    WCHAR domain[GNLEN + 1];
+    DWORD groupLength = GNLEN + 1;
+    DWORD domainLength = GNLEN + 1;
+    SID_NAME_USE use;
+    bool named = LookupAccountSidW(NULL, administrators, group, &groupLength, domain, &domainLength, &use);
+    FreeSid(administrators);
+    HANDLE token = NULL;
+    BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    DWORD size = 0;
+    bool known = OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
+                 GetTokenInformation(token, TokenUser, user, sizeof user, &size);
+    CloseHandle(token);
+    LPBYTE buffer = NULL;
+    DWORD read = 0;
+    DWORD total = 0;
+    std::string found;
+    if (named && known &&
+        NetLocalGroupGetMembers(NULL, group, 0, &buffer, MAX_PREFERRED_LENGTH, &read, &total, NULL) == NERR_Success) {
+        auto* members = reinterpret_cast<LOCALGROUP_MEMBERS_INFO_0*>(buffer);
+        for (DWORD i = 0; i < read && found.empty(); ++i) {
+            char* text = NULL;
+            if (!EqualSid(members[i].lgrmi0_sid, reinterpret_cast<TOKEN_USER*>(user)->User.Sid) &&
+                ConvertSidToStringSidA(members[i].lgrmi0_sid, &text)) {
+                found = text;
+                LocalFree(text);
+            }
+        }
+    }
+    NetApiBufferFree(buffer);
+    return found;
+}
+
+// Makes sid the owner of path, which an administrator may do for another
+// account with the restore privilege.
+bool setOwner(const std::string& path, const std::string& sid)
+{
+    HANDLE token = NULL;
+    TOKEN_PRIVILEGES restore = {1, {{{0, 0}, SE_PRIVILEGE_ENABLED}}};
+    bool enabled = OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token) &&
+                   LookupPrivilegeValueA(NULL, SE_RESTORE_NAME, &restore.Privileges[0].Luid) &&
+                   AdjustTokenPrivileges(token, FALSE, &restore, 0, NULL, NULL) && GetLastError() == ERROR_SUCCESS;
+    CloseHandle(token);
+    PSID owner = NULL;
+    SECURITY_DESCRIPTOR descriptor;
+    bool set = enabled && ConvertStringSidToSidA(sid.c_str(), &owner) &&
+               InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+               SetSecurityDescriptorOwner(&descriptor, owner, FALSE) &&
+               SetFileSecurityA(path.c_str(), OWNER_SECURITY_INFORMATION, &descriptor);
+    LocalFree(owner);
+    return set;
+}
+
+} // namespace
+
+// Install trusts every direct member of this machine's Administrators, as
+// its accounts database lists them: a target owned by a member other than
+// the installing account installs. Wine lists no members.
+SCM_CASE(InstallTrustsAMemberOfAdministratorsAsTheTargetsOwner)
+{
+    std::string member = otherAdministrator();
+    if (member.empty()) {
+        skipCase(underWine() ? "Wine lists no members of Administrators"
+                             : "Administrators has no member here but the account that runs the case");
+        return;
+    }
+    Folder f = layOut(__func__);
+    REQUIRE(placeTarget(f));
+    REQUIRE(CHECK(setOwner(f.path + "\\target.exe", member)));
+    writeConfig(f, f.name + "\ntarget.exe\n");
+    runSvclaunch(f, "install");
+    CHECK_EQ(logOf(f), "Installed Successfully\r\n");
 }
 
 // Wine cannot make a junction: there the target lies behind the set-up's
