@@ -66,31 +66,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
     if (!data.ConsumeBool()) {
         world.failingCalls["RegisterServiceCtrlHandlerA"] = ERROR_INVALID_HANDLE;
     }
-    world.startedByScm = data.ConsumeBool();
-    world.connectionBreaks = data.ConsumeBool();
-    world.serviceStartsLate = world.connectionBreaks && data.ConsumeBool();
+    world.scm.startedByScm = data.ConsumeBool();
+    world.scm.connectionBreaks = data.ConsumeBool();
+    world.scm.serviceStartsLate = world.scm.connectionBreaks && data.ConsumeBool();
     // The SCM's part: stop the service once it runs, or, when its connection
     // breaks, nothing at all. A service that cannot register never runs.
-    bool waitsToStop = world.failingCalls.count("RegisterServiceCtrlHandlerA") == 0 && !world.connectionBreaks;
-    world.scmDriver = [waitsToStop] {
+    bool waitsToStop = world.failingCalls.count("RegisterServiceCtrlHandlerA") == 0 && !world.scm.connectionBreaks;
+    world.scm.scmDriver = [waitsToStop] {
         if (waitsToStop && stub::waitForState(SERVICE_RUNNING)) {
             stub::deliverControl(SERVICE_CONTROL_STOP);
         }
     };
     if (data.ConsumeBool()) {
-        world.services["svc"] = {"Svc", "\"C:\\svc.exe\"", data.ConsumeBool() ? SERVICE_STOPPED : SERVICE_RUNNING};
+        world.scm.services["svc"] = {"Svc", "\"C:\\svc.exe\"", data.ConsumeBool() ? SERVICE_STOPPED : SERVICE_RUNNING};
     }
     // The own path in UTF-8: mostly plain ASCII of any length, at times one
     // that the code page spells only by a look-alike, or exactly.
     static const char* const modulePaths[] = {"C:\\B\xC4\x81"
                                               "ckup\\svclaunch.exe",
                                               "C:\\Caf\xC3\xA9\\svclaunch.exe"};
-    world.modulePath = data.ConsumeRandomLengthString(300);
-    for (char& c : world.modulePath) {
+    world.process.modulePath = data.ConsumeRandomLengthString(300);
+    for (char& c : world.process.modulePath) {
         c = c & 0x7F ? static_cast<char>(c & 0x7F) : 'x';
     }
     if (data.ConsumeIntegralInRange(0, 7) == 0) {
-        world.modulePath = modulePaths[data.ConsumeBool()];
+        world.process.modulePath = modulePaths[data.ConsumeBool()];
     }
 
     static const char* const verbs[] = {"install", "REMOVE", "Install", "remove", "start", ""};
@@ -124,8 +124,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size)
         abort();
     }
     stub::joinServiceThread(); // a service thread left behind by a broken connection
-    if (stub::openHandles() != 0 || world.badHandleUses != 0) {
-        abort(); // a handle left open or used after closing
+    // The faults every unit test checks for, from the same list.
+    std::string faults = stub::faultsOfTheRun();
+    if (!faults.empty()) {
+        fprintf(stderr, "%s", faults.c_str());
+        abort();
     }
     if (placed) {
         remove(configFile.c_str());

@@ -1,5 +1,7 @@
 // The test side of the Win32 stand-in: what the product asked of the
-// platform, and the answers the platform will give it.
+// platform, and the answers the platform will give it, by wing: the SCM
+// (scm.cpp), files and locks (files.cpp), security (security.cpp) and the
+// process (process.cpp).
 #ifndef SVCLAUNCH_STUB_WORLD_H
 #define SVCLAUNCH_STUB_WORLD_H
 
@@ -14,15 +16,67 @@
 
 namespace stub {
 
-struct Launch {
-    bool hasWindow;
-    std::string operation;
-    std::string file;
-    std::string parameters;
-    bool hasDirectory;
-    int show;
-    ULONG mask; // SEE_MASK_ flags
+// --- the SCM: the dispatcher, status reports, the service database, events and the clock ---
+
+struct CreateCall {
+    std::string name;
+    std::string displayName;
+    DWORD access;
+    DWORD serviceType;
+    DWORD startType;
+    DWORD errorControl;
+    std::string binaryPath;
+    bool hasLoadOrderGroup;
+    bool hasTagId;
+    bool hasDependencies;
+    bool hasAccount;
+    bool hasPassword;
 };
+
+struct Registration {
+    std::string displayName;
+    std::string binaryPath;
+    DWORD state;
+};
+
+struct ScmWorld {
+    bool startedByScm = true;
+    std::vector<std::string> startParameters;
+    std::function<void()> scmDriver;              // runs on the dispatcher's thread
+    bool connectionBreaks = false;                // the dispatcher returns after the driver, the service still running
+    bool serviceStartsLate = false;               // serviceMain is entered only after the dispatcher has returned
+    std::map<std::string, Registration> services; // keyed by lower-case name
+
+    // Records.
+    std::string dispatchedName;
+    bool tableEndsWithNullEntry = false;
+    std::string handlerName;
+    std::vector<DWORD> managerAccess;
+    std::vector<std::string> openedServiceNames;
+    std::vector<DWORD> serviceAccess;
+    std::vector<CreateCall> creates;
+    std::vector<std::string> closedHandles; // "manager" or "service:NAME", in closing order
+    int reportsAfterStopped = 0;            // SetServiceStatus once STOPPED was reported: may crash on Windows
+    bool stoppedNeverReported = false;      // the dispatcher gave up waiting for STOPPED
+    int waitsGivenUp = 0;                   // waits that nothing ended, a hang on Windows
+};
+
+// --- files and locks: the log ---
+
+struct FilesWorld {
+    // LockFileEx: another process holds the log's turn to append for good.
+    bool appendTurnHeldElsewhere = false;
+    std::function<void()> onLogWrite; // runs inside WriteFile, before the write
+
+    // Records: the range and flags of the last lock asked for.
+    uint64_t lockStart = 0;
+    uint64_t lockLength = 0;
+    DWORD lockFlags = 0;
+    int locksGranted = 0;
+    int blockingLocks = 0; // a lock that would wait for another writer's, which may never end
+};
+
+// --- security: descriptors, SIDs, listings, drives, the token and accounts ---
 
 // One access control entry of a type (ACCESS_ALLOWED_ACE_TYPE, ...) for the
 // SID ("S-1-5-11"); an object entry carries the GUIDs its flags announce.
@@ -48,83 +102,11 @@ struct FileSecurity {
 // full control, Users read and execute, as a folder under Program Files.
 FileSecurity adminsOnly();
 
-struct CreateCall {
-    std::string name;
-    std::string displayName;
-    DWORD access;
-    DWORD serviceType;
-    DWORD startType;
-    DWORD errorControl;
-    std::string binaryPath;
-    bool hasLoadOrderGroup;
-    bool hasTagId;
-    bool hasDependencies;
-    bool hasAccount;
-    bool hasPassword;
-};
-
-struct Registration {
-    std::string displayName;
-    std::string binaryPath;
-    DWORD state;
-};
-
-// Every setting starts at "the call succeeds"; reset() restores that.
-struct World {
-    // Service run.
-    bool startedByScm = true;
-    std::vector<std::string> startParameters;
-    std::function<void()> scmDriver; // runs on the dispatcher's thread
-    bool connectionBreaks = false;   // the dispatcher returns after the driver, the service still running
-    bool serviceStartsLate = false;  // serviceMain is entered only after the dispatcher has returned
-    std::function<void(const std::string& parameters)> onLaunch; // runs inside ShellExecuteExA
-
-    // Calls that fail, by name ("OpenSCManagerA"), each time with the error
-    // given (NO_ERROR: without one, as GetAce may).
-    std::map<std::string, DWORD> failingCalls;
-
-    // Service database.
-    std::map<std::string, Registration> services; // keyed by lower-case name
-
-    // LockFileEx: another process holds the log's turn to append for good.
-    // The range and flags of the last lock asked for.
-    bool appendTurnHeldElsewhere = false;
-    uint64_t lockStart = 0;
-    uint64_t lockLength = 0;
-    DWORD lockFlags = 0;
-    std::function<void()> onLogWrite; // runs inside WriteFile, before the write
-
-    // LoadLibraryA: the system DLLs that cannot be loaded ("shell32.dll"),
-    // and the loads asked for. Whether kernel32 has SetDefaultDllDirectories
-    // (Windows 8 on), and the flags it was last given.
-    std::set<std::string> unloadableLibraries;
-    std::vector<std::string> loadedLibraries;
-    bool kernelLimitsDllSearch = true;
-    DWORD dllSearchFlags = 0;
-
-    // GetModuleFileNameW: the executable's path in UTF-8, or a failure.
-    // The ANSI code page: 1252 as far as Latin-1 goes, or 932 for ASCII and
-    // hiragana, two bytes each; a character beyond it is given a best-fit
-    // look-alike (U+0101 a with macron becomes "a"), as Windows does.
-    std::string modulePath = "C:\\svc\\svclaunch.exe";
-    UINT ansiCodePage = 1252;
-
-    // The shell: the major version its DllGetVersion reports (6 from XP on,
-    // 5 on Windows 2000), or noDllGetVersion (NT 4.0's own). From version 6 on,
-    // before it runs a file that came from the Internet it asks whether to
-    // (the zone check), and for a file that is not there it shows an error
-    // box, unless the launch says otherwise: either is a window on the
-    // service's invisible desktop, that is, a hang.
-    DWORD shellVersion = 6;
-    std::set<std::string> downloadedFiles; // lower case
-    int promptsShown = 0;
-
-    // GetFileSecurityA: the descriptor of each path (keyed lower case); a
-    // path not listed has adminsOnly(). Paths that do not exist (and so
-    // neither does anything below them), the reparse points among those
-    // that do with their tags, each volume's type (a root not listed is a
-    // fixed disk), the folder that relative paths start from, and the
-    // account that runs the process.
+struct SecurityWorld {
+    // The descriptor of each path (keyed lower case, as the ANSI calls spell
+    // it); a path not listed has adminsOnly(). Paths that do not exist (and
+    // so neither does anything below them), the reparse points among those
+    // that do with their tags, the failures of listings and security reads.
     std::map<std::string, FileSecurity> fileSecurity;
     std::set<std::string> missingPaths; // lower case
     std::map<std::string, DWORD> reparseTags;
@@ -135,8 +117,12 @@ struct World {
     // nothing else.
     std::map<std::string, std::vector<std::string>> folderEntries = {
         {"c:\\svc", {"svclaunch.exe", "service.cnf", "service.log"}}, {"c:\\work\\box", {"target.exe"}}};
+    // Each volume's type (a root not listed is a fixed disk), and what
+    // QueryDosDeviceA gives for a drive ("s:"; a drive not listed is a volume).
     std::map<std::string, UINT> driveTypes; // "c:\\"
-    std::vector<std::string> securityQueries;
+    std::map<std::string, std::string> dosDevices;
+    // The folder that relative paths start from, and the account that runs
+    // the process.
     std::string currentDirectory = "C:\\work";
     std::string tokenUser = "S-1-5-21-7-8-9-1000";
     // This machine's Administrators group: its name, as LookupAccountSidW
@@ -144,26 +130,64 @@ struct World {
     // NetLocalGroupGetMembers lists them (the machine's own Administrator).
     std::string administratorsGroupName = "Administrators";
     std::vector<std::string> administrators = {"S-1-5-21-7-8-9-500"};
-    // What QueryDosDeviceA gives for a drive ("s:"); a drive not listed is a volume.
-    std::map<std::string, std::string> dosDevices;
+
+    // Records: every path whose security was read, in order.
+    std::vector<std::string> securityQueries;
+};
+
+// --- the process: its module path, code page, DLL loading and the shell ---
+
+struct Launch {
+    bool hasWindow;
+    std::string operation;
+    std::string file;
+    std::string parameters;
+    bool hasDirectory;
+    int show;
+    ULONG mask; // SEE_MASK_ flags
+};
+
+struct ProcessWorld {
+    // GetModuleFileNameW: the executable's path in UTF-8. The ANSI code
+    // page: 1252 as far as Latin-1 goes, or 932 for ASCII and hiragana, two
+    // bytes each; a character beyond it is given a best-fit look-alike
+    // (U+0101 a with macron becomes "a"), as Windows does.
+    std::string modulePath = "C:\\svc\\svclaunch.exe";
+    UINT ansiCodePage = 1252;
+
+    // LoadLibraryA: the system DLLs that cannot be loaded ("shell32.dll").
+    // Whether kernel32 has SetDefaultDllDirectories (Windows 8 on).
+    std::set<std::string> unloadableLibraries;
+    bool kernelLimitsDllSearch = true;
+
+    // The shell: the major version its DllGetVersion reports (6 from XP on,
+    // 5 on Windows 2000), or noDllGetVersion (NT 4.0's own). From version 6
+    // on, before it runs a file that came from the Internet it asks whether
+    // to (the zone check), and for a file that is not there it shows an
+    // error box, unless the launch says otherwise: either is a window on the
+    // service's invisible desktop, that is, a hang.
+    DWORD shellVersion = 6;
+    std::set<std::string> downloadedFiles;                       // lower case
+    std::function<void(const std::string& parameters)> onLaunch; // runs inside ShellExecuteExA
 
     // Records.
-    std::string dispatchedName;
-    bool tableEndsWithNullEntry = false;
-    std::string handlerName;
+    std::vector<std::string> loadedLibraries;
+    DWORD dllSearchFlags = 0;   // what SetDefaultDllDirectories was last given
+    int loadsSearchingPath = 0; // a library loaded where kernel32 could keep the DLL search off PATH
     std::vector<Launch> launches;
-    std::vector<DWORD> managerAccess;
-    std::vector<std::string> openedServiceNames;
-    std::vector<DWORD> serviceAccess;
-    std::vector<CreateCall> creates;
-    std::vector<std::string> closedHandles; // "manager:..." or "service:NAME", in closing order
-    int badHandleUses = 0;                  // calls on a closed or unknown handle
-    int locksGranted = 0;
-    int blockingLocks = 0;             // a lock that would wait for another writer's, which may never end
-    int loadsSearchingPath = 0;        // a library loaded where kernel32 could keep the DLL search off PATH
-    int reportsAfterStopped = 0;       // SetServiceStatus once STOPPED was reported: may crash on Windows
-    bool stoppedNeverReported = false; // the dispatcher gave up waiting for STOPPED
-    int waitsGivenUp = 0;              // waits that nothing ended, a hang on Windows
+    int promptsShown = 0;
+};
+
+// Every setting starts at "the call succeeds"; reset() restores that.
+struct World {
+    ScmWorld scm;
+    FilesWorld files;
+    SecurityWorld security;
+    ProcessWorld process;
+    // Calls that fail, by name ("OpenSCManagerA"), each time with the error
+    // given (NO_ERROR: without one, as GetAce may).
+    std::map<std::string, DWORD> failingCalls;
+    int badHandleUses = 0; // calls on a closed or unknown handle
 };
 
 World& world();
