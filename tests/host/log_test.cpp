@@ -18,10 +18,10 @@ TEST_F(LogTest, FirstEntryCreatesTheFileAndLaterOnesAppend)
 {
     writeConfig("Svc", "target.exe");
     std::vector<DWORD> readErrors;
-    world().onLogWrite = [&readErrors] {
-        EXPECT_EQ(world().lockStart, 0x7FFFFFFF00000000u);
-        EXPECT_EQ(world().lockLength, 1u);
-        EXPECT_EQ(world().lockFlags, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY);
+    world().files.onLogWrite = [&readErrors] {
+        EXPECT_EQ(world().files.lockStart, 0x7FFFFFFF00000000u);
+        EXPECT_EQ(world().files.lockLength, 1u);
+        EXPECT_EQ(world().files.lockFlags, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY);
         const DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
         HANDLE reader =
             CreateFileA(logFile, GENERIC_READ | FILE_APPEND_DATA, shareAll, nullptr, OPEN_ALWAYS, 0, nullptr);
@@ -30,7 +30,7 @@ TEST_F(LogTest, FirstEntryCreatesTheFileAndLaterOnesAppend)
         readErrors.push_back(ReadFile(reader, &first, 1, &read, nullptr) ? 0 : GetLastError());
         OVERLAPPED turn = {};
         turn.OffsetHigh = 0x7FFFFFFF;
-        readErrors.push_back(LockFileEx(reader, world().lockFlags, 0, 1, 0, &turn) ? 0 : GetLastError());
+        readErrors.push_back(LockFileEx(reader, world().files.lockFlags, 0, 1, 0, &turn) ? 0 : GetLastError());
         CloseHandle(reader);
     };
     DWORD start = stub::clockNow();
@@ -39,7 +39,7 @@ TEST_F(LogTest, FirstEntryCreatesTheFileAndLaterOnesAppend)
     runVerb("install");
     EXPECT_EQ(readLog(logFile), "Installed Successfully\nAlready Exists\n");
     // Each entry took the turn to append at once: no wait, no entry unlocked.
-    EXPECT_EQ(world().locksGranted, 2);
+    EXPECT_EQ(world().files.locksGranted, 2);
     EXPECT_EQ(stub::clockNow() - start, 0u);
     EXPECT_EQ(readErrors, (std::vector<DWORD>{0, ERROR_LOCK_VIOLATION, 0, ERROR_LOCK_VIOLATION}));
 }
@@ -75,7 +75,7 @@ TEST_F(LogTest, EntryIsWrittenWhileOthersHoldTheLogOpen)
     runVerb("install");
     CloseHandle(appender);
     EXPECT_EQ(readLog(logFile), "Installed Successfully\nAlready Exists\n");
-    EXPECT_EQ(world().locksGranted, 1);
+    EXPECT_EQ(world().files.locksGranted, 1);
 }
 
 TEST_F(LogTest, UnopenableLogLosesEntriesAndChangesNothingElse)
@@ -83,10 +83,10 @@ TEST_F(LogTest, UnopenableLogLosesEntriesAndChangesNothingElse)
     writeConfig("Svc", "target.exe");
     ASSERT_EQ(mkdir(logFile, 0755), 0); // a folder where the log would be
     runVerb();
-    EXPECT_EQ(world().launches.size(), 2u);
+    EXPECT_EQ(world().process.launches.size(), 2u);
     EXPECT_EQ(stub::reports().back().dwCurrentState, SERVICE_STOPPED);
     runVerb("install");
-    EXPECT_EQ(world().services.size(), 1u);
+    EXPECT_EQ(world().scm.services.size(), 1u);
 }
 
 // Only another writer holding the turn is waited for, and only for a bound;
@@ -108,7 +108,7 @@ TEST_F(LogTest, EntryWaitsABoundedTimeOnlyWhileAnotherWriterHoldsTheTurn)
         SCOPED_TRACE(c.lockError);
         nextRun();
         writeFile(logFile, "");
-        world().appendTurnHeldElsewhere = c.heldElsewhere;
+        world().files.appendTurnHeldElsewhere = c.heldElsewhere;
         if (c.lockError != 0) { // a lock that fails for a reason of its own (a device, say)
             world().failingCalls["LockFileEx"] = c.lockError;
         }

@@ -10,7 +10,7 @@ using stub::world;
 
 bool anyModeRan()
 {
-    return !world().dispatchedName.empty() || !world().managerAccess.empty();
+    return !world().scm.dispatchedName.empty() || !world().scm.managerAccess.empty();
 }
 
 // A directory name of exactly length characters, built from real folders
@@ -58,213 +58,124 @@ TEST_F(StartupTest, ConfigurationAndLogLieInTheDirectoryCutFromArgv0)
         std::string directory = c.directory;
         writeFile(directory + "\\service.cnf", "Svc\ntarget.exe\n");
         run({c.argv0});
-        EXPECT_EQ(world().dispatchedName, "Svc");
-        ASSERT_EQ(world().launches.size(), 2u);
-        EXPECT_EQ(world().launches[0].file, directory + "\\target.exe");
+        EXPECT_EQ(world().scm.dispatchedName, "Svc");
+        ASSERT_EQ(world().process.launches.size(), 2u);
+        EXPECT_EQ(world().process.launches[0].file, directory + "\\target.exe");
         EXPECT_EQ(readLog(directory + "\\service.log"),
                   "Svc Created this file\nstart: " + directory + "\\target.exe\nstop: " + directory + "\\target.exe\n");
         ASSERT_EQ(remove((directory + "\\service.cnf").c_str()), 0);
     }
 }
 
-TEST_F(StartupTest, NothingRunsWithoutArgv0)
-{
-    writeFile("\\service.cnf", "Svc\ntarget.exe\n");
-    char* argv[] = {nullptr};
-    EXPECT_EQ(svclaunchMain(0, argv), 0);
-    EXPECT_FALSE(anyModeRan());
-}
+// --- what the configuration gives, or why no mode runs ---
 
-// --- the shapes of service.cnf ---
-
-TEST_F(StartupTest, ValuesAreTakenAsWrittenWithBlanksAndPercentKept)
+// A usable configuration, and an argv[0] whose folder holds it: line 1 is the
+// service's name, line 2 the target beneath the folder, each taken as
+// written; the service logs both whole.
+TEST_F(StartupTest, AUsableConfigurationGivesTheServiceItsNameAndTarget)
 {
-    writeFile(configFile, "  My %s Svc  \n bin\\tool 100%.exe \nthird line is never read\n");
-    runVerb();
-    EXPECT_EQ(world().dispatchedName, "  My %s Svc  ");
-    ASSERT_EQ(world().launches.size(), 2u);
-    EXPECT_EQ(world().launches[0].file, "box\\ bin\\tool 100%.exe ");
-    EXPECT_EQ(readLog(logFile), "  My %s Svc   Created this file\n"
-                                "start: box\\ bin\\tool 100%.exe \n"
-                                "stop: box\\ bin\\tool 100%.exe \n");
-}
-
-TEST_F(StartupTest, LastLineNeedsNoLineEnd)
-{
-    writeFile(configFile, "Svc\ntarget.exe");
-    runVerb();
-    ASSERT_EQ(world().launches.size(), 2u);
-    EXPECT_EQ(world().launches[0].file, "box\\target.exe");
-}
-
-TEST_F(StartupTest, LineOf510CharactersIsReadWholeAndTheNextLineFollows)
-{
-    std::string name(510, 'n');
-    writeConfig(name, "target.exe");
-    runVerb();
-    EXPECT_EQ(world().dispatchedName, name);
-    ASSERT_EQ(world().launches.size(), 2u);
-    EXPECT_EQ(world().launches[0].file, "box\\target.exe");
-}
-
-TEST_F(StartupTest, UnusableConfigurationRunsNoModeAndWritesNothing)
-{
+    const std::string n510(510, 'n');
+    const std::string t510(510, 't');
+    const std::string deep = longDirectory(247); // its service.cnf at 259 characters
     const struct {
         const char* what;
         std::string content;
+        std::string name;
+        std::string target;
+        std::string directory;
+        std::string argv0;
     } cases[] = {
-        {"empty file", ""},
-        {"one line", "Svc\n"},
-        {"one line without line end", "Svc"},
-        {"empty first line", "\ntarget.exe\n"},
-        {"empty second line", "Svc\n\nthird.exe\n"},
-        {"first line of 511 characters", std::string(511, 'n') + "\ntarget.exe\n"},
-        {"first line of 600 characters", std::string(600, 'n') + "\ntarget.exe\n"},
-        {"second line of 511 characters", "Svc\n" + std::string(511, 't') + "\n"},
-        {"NUL byte in a line", std::string("Sv\0c\ntarget.exe\n", 16)},
+        {"blanks and % kept, a third line never read", "  My %s Svc  \n bin\\tool 100%.exe \nthird\n", "  My %s Svc  ",
+         " bin\\tool 100%.exe ", "box", exePath},
+        {"no line end after line 2", "Svc\ntarget.exe", "Svc", "target.exe", "box", exePath},
+        {"a line 1 of 510 characters", n510 + "\ntarget.exe\n", n510, "target.exe", "box", exePath},
+        {"a line 2 of blanks", "Svc\n   \n", "Svc", "   ", "box", exePath},
+        {"a byte-order mark at the start", "\xEF\xBB\xBFSvc\ntarget.exe\n", "Svc", "target.exe", "box", exePath},
+        {"half a byte-order mark", "\xEF\xBBSvc\ntarget.exe\n", "\xEF\xBBSvc", "target.exe", "box", exePath},
+        {"a byte-order mark in line 2", "Svc\n\xEF\xBB\xBFtarget.exe\n", "Svc", "\xEF\xBB\xBFtarget.exe", "box",
+         exePath},
+        {"an argv[0] of 259 characters", "Svc\nt.exe\n", "Svc", "t.exe", "box", "box\\" + std::string(255, 'x')},
+        {"an argv[0] of 261 characters", "Svc\nt.exe\n", "Svc", "t.exe", "box", "box\\" + std::string(257, 'x')},
+        {"an argv[0] of 1023 characters", "Svc\nt.exe\n", "Svc", "t.exe", "box", "box\\" + std::string(1019, 'x')},
+        {"the longest target: its folder's service.cnf at 259 characters, a line 2 of 510", "Svc\n" + t510 + "\n",
+         "Svc", t510, deep, deep + "\\x.exe"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        nextRun();
+        writeFile(c.directory + "\\service.cnf", c.content);
+        remove((c.directory + "\\service.log").c_str());
+        run({c.argv0});
+        EXPECT_EQ(world().scm.dispatchedName, c.name);
+        std::string programPath = c.directory + "\\" + c.target;
+        ASSERT_EQ(world().process.launches.size(), 2u);
+        EXPECT_EQ(world().process.launches[0].file, programPath);
+        EXPECT_EQ(readLog(c.directory + "\\service.log"),
+                  c.name + " Created this file\nstart: " + programPath + "\nstop: " + programPath + "\n");
+    }
+}
+
+// No mode runs, and nothing is written, whatever the verb, without a
+// usable configuration: none, fewer than two lines, an empty or over-long
+// line, a NUL byte; one that Windows cannot open (a path of MAX_PATH
+// characters or more); an argv[0] longer than its buffer; or a folder that
+// the ANSI calls spell as a look-alike (C:\Bāckup as C:\Backup), which may be
+// someone else's.
+TEST_F(StartupTest, AStartUpWithoutAUsableConfigurationRunsNoMode)
+{
+    const std::string none = "(none)";
+    const std::string usable = "Svc\ntarget.exe\n";
+    const std::string deep = longDirectory(248); // its service.cnf at 260 characters
+    const struct {
+        const char* what;
+        std::string content;
+        std::string directory;
+        std::string argv0;
+        std::string modulePath;
+    } cases[] = {
+        {"no service.cnf", none, "box", exePath, "C:\\svc\\svclaunch.exe"},
+        {"an empty file", "", "box", exePath, "C:\\svc\\svclaunch.exe"},
+        {"one line", "Svc\n", "box", exePath, "C:\\svc\\svclaunch.exe"},
+        {"one line without line end", "Svc", "box", exePath, "C:\\svc\\svclaunch.exe"},
+        {"an empty line 1", "\ntarget.exe\n", "box", exePath, "C:\\svc\\svclaunch.exe"},
+        {"an empty line 2", "Svc\n\nthird.exe\n", "box", exePath, "C:\\svc\\svclaunch.exe"},
+        {"a line 1 of 511 characters", std::string(511, 'n') + "\ntarget.exe\n", "box", exePath,
+         "C:\\svc\\svclaunch.exe"},
+        {"a line 1 of 600 characters", std::string(600, 'n') + "\ntarget.exe\n", "box", exePath,
+         "C:\\svc\\svclaunch.exe"},
+        {"a line 2 of 511 characters", "Svc\n" + std::string(511, 't') + "\n", "box", exePath,
+         "C:\\svc\\svclaunch.exe"},
+        {"a NUL byte in a line", std::string("Sv\0c\ntarget.exe\n", 16), "box", exePath, "C:\\svc\\svclaunch.exe"},
+        {"a service.cnf at 260 characters", usable, deep, deep + "\\x.exe", "C:\\svc\\svclaunch.exe"},
+        {"an argv[0] of 1024 characters", usable, "box", "box\\" + std::string(1020, 'x'), "C:\\svc\\svclaunch.exe"},
+        {"a folder spelt as a look-alike", usable, "box", exePath, "C:\\B\u0101ckup\\svclaunch.exe"},
+        {"a folder beneath one spelt as a look-alike", usable, "box", exePath,
+         "C:\\Program Files\\B\u0101ckup\\x\\svclaunch.exe"},
     };
     for (const auto& c : cases) {
         for (const char* verb : {"", "install", "remove"}) {
             SCOPED_TRACE(std::string(c.what) + " / verb '" + verb + "'");
             nextRun();
-            writeFile(configFile, c.content);
-            runVerb(verb);
-            EXPECT_FALSE(anyModeRan());
-            EXPECT_FALSE(fileExists(logFile));
-        }
-    }
-}
-
-// Notepad's "UTF-8 with BOM": the mark at the very start of the file is
-// skipped; anywhere else, or incomplete, it is part of the value.
-TEST_F(StartupTest, ByteOrderMarkAtTheStartIsSkipped)
-{
-    const struct {
-        std::string content;
-        const char* name;
-        const char* target;
-    } cases[] = {
-        {"\xEF\xBB\xBFSvc\ntarget.exe\n", "Svc", "box\\target.exe"},
-        {"\xEF\xBBSvc\ntarget.exe\n", "\xEF\xBBSvc", "box\\target.exe"},
-        {"Svc\n\xEF\xBB\xBFtarget.exe\n", "Svc", "box\\\xEF\xBB\xBFtarget.exe"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        nextRun();
-        writeFile(configFile, c.content);
-        runVerb();
-        EXPECT_EQ(world().dispatchedName, c.name);
-        ASSERT_EQ(world().launches.size(), 2u);
-        EXPECT_EQ(world().launches[0].file, c.target);
-    }
-}
-
-// The ANSI calls spell a folder the code page cannot spell as a look-alike
-// (C:\Bāckup as C:\Backup), which may be someone else's folder.
-TEST_F(StartupTest, OwnPathTheCodePageCannotSpellRunsNoMode)
-{
-    writeConfig("Svc", "target.exe");
-    const struct {
-        const char* modulePath;
-        bool runs;
-    } cases[] = {
-        {"C:\\B\u0101ckup\\svclaunch.exe", false},
-        {"C:\\Program Files\\Backup\\B\u0101ckup\\svclaunch.exe", false},
-        {"C:\\Caf\u00E9\\svclaunch.exe", true},
-        {"C:\\Backup\\svclaunch.exe", true},
-    };
-    for (const auto& c : cases) {
-        for (const char* verb : {"", "install", "remove"}) {
-            SCOPED_TRACE(std::string(c.modulePath) + " / verb '" + verb + "'");
-            nextRun();
-            world().modulePath = c.modulePath;
-            runVerb(verb);
-            EXPECT_EQ(anyModeRan(), c.runs);
-            if (!c.runs) {
-                EXPECT_FALSE(fileExists(logFile));
+            std::string config = c.directory + "\\service.cnf";
+            if (c.content != none) {
+                writeFile(config, c.content);
             }
+            world().process.modulePath = c.modulePath;
+            if (*verb != '\0') {
+                run({c.argv0, verb});
+            } else {
+                run({c.argv0});
+            }
+            EXPECT_FALSE(anyModeRan());
+            EXPECT_FALSE(fileExists(c.directory + "\\service.log"));
+            remove(config.c_str());
         }
     }
-}
-
-TEST_F(StartupTest, MissingConfigurationRunsNoMode)
-{
-    for (const char* verb : {"", "install", "remove"}) {
-        nextRun();
-        runVerb(verb);
-        EXPECT_FALSE(anyModeRan()) << verb;
-    }
-    EXPECT_FALSE(fileExists(logFile));
-}
-
-TEST_F(StartupTest, SecondLineOfBlanksIsAValue)
-{
-    writeConfig("Svc", "   ");
-    runVerb();
-    ASSERT_EQ(world().launches.size(), 2u);
-    EXPECT_EQ(world().launches[0].file, "box\\   ");
-}
-
-// --- paths at the edge of their buffers ---
-
-TEST_F(StartupTest, Argv0MustFitItsBuffer)
-{
-    writeConfig("Svc", "target.exe");
-    run({"box\\" + std::string(1019, 'x')}); // 1023 characters
-    EXPECT_EQ(world().dispatchedName, "Svc");
     nextRun();
-    run({"box\\" + std::string(1020, 'x')}); // 1024 characters
+    writeFile("\\service.cnf", usable);
+    char* noArgv0[] = {nullptr};
+    EXPECT_EQ(svclaunchMain(0, noArgv0), 0);
     EXPECT_FALSE(anyModeRan());
-}
-
-TEST_F(StartupTest, Argv0AroundTheWindowsPathLimitIsTakenWhole)
-{
-    writeConfig("Svc", "target.exe");
-    for (size_t length : {259u, 260u, 261u}) {
-        nextRun();
-        std::string argv0 = "box\\" + std::string(length - 4, 'x');
-        ASSERT_EQ(argv0.size(), length);
-        run({argv0});
-        EXPECT_EQ(world().dispatchedName, "Svc") << length;
-    }
-}
-
-// As on Windows without long-path support, a configuration path of
-// MAX_PATH (260) characters or more cannot be opened.
-TEST_F(StartupTest, ConfigurationPathStopsAtTheWindowsPathLimit)
-{
-    for (size_t length : {259u, 260u}) {
-        SCOPED_TRACE(length);
-        nextRun();
-        std::string directory = longDirectory(length - 12); // + "\service.cnf"
-        writeFile(directory + "\\service.cnf", "Svc\nt.exe\n");
-        run({directory + "\\x.exe"});
-        EXPECT_EQ(anyModeRan(), length == 259);
-    }
-}
-
-// The longest target path that can arise: the longest folder whose
-// service.cnf can still be opened, and a line 2 of 510 characters.
-TEST_F(StartupTest, LongestProgramPathIsLaunchedAndLoggedWhole)
-{
-    std::string directory = longDirectory(247);
-    std::string target(510, 't');
-    writeFile(directory + "\\service.cnf", "Svc\n" + target + "\n");
-    run({directory + "\\x.exe"});
-    std::string programPath = directory + "\\" + target;
-    ASSERT_EQ(programPath.size(), 758u);
-    ASSERT_EQ(world().launches.size(), 2u);
-    EXPECT_EQ(world().launches[0].file, programPath);
-    EXPECT_EQ(readLog(directory + "\\service.log"),
-              "Svc Created this file\nstart: " + programPath + "\nstop: " + programPath + "\n");
-}
-
-TEST_F(StartupTest, LongestNameIsLoggedWhole)
-{
-    std::string name(510, 'n');
-    writeConfig(name, "target.exe");
-    runVerb();
-    EXPECT_EQ(readLog(logFile).substr(0, 529), name + " Created this file\n");
 }
 
 // --- the verb ---
@@ -303,10 +214,10 @@ TEST_F(StartupTest, VerbSelectsTheModeWithoutRegardToCase)
         argv.push_back(nullptr);
         EXPECT_EQ(svclaunchMain(static_cast<int>(arguments.size()), argv.data()), 0);
 
-        std::string mode = !world().dispatchedName.empty()                                          ? "service"
-                           : world().managerAccess == std::vector<DWORD>{SC_MANAGER_CREATE_SERVICE} ? "install"
-                           : world().managerAccess == std::vector<DWORD>{SC_MANAGER_CONNECT}        ? "remove"
-                                                                                                    : "none";
+        std::string mode = !world().scm.dispatchedName.empty()                                          ? "service"
+                           : world().scm.managerAccess == std::vector<DWORD>{SC_MANAGER_CREATE_SERVICE} ? "install"
+                           : world().scm.managerAccess == std::vector<DWORD>{SC_MANAGER_CONNECT}        ? "remove"
+                                                                                                        : "none";
         EXPECT_EQ(mode, c.mode);
     }
 }
