@@ -39,6 +39,8 @@ set passed=0
 set failed=0
 set skipped=0
 for /f %%c in ('.\scm_tests.exe --list') do call :runCase %%c
+rem Not a check: what install makes of this machine's own folders.
+.\scm_tests.exe --survey
 rem Every service of the suite and its files go, whatever the cases left.
 .\scm_tests.exe --cleanup
 echo %passed% passed, %failed% failed, %skipped% skipped

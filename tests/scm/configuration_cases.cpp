@@ -11,7 +11,8 @@ static void checkUnusable(const Folder& f, const std::string& content)
     checkNoTrace(f);
 }
 
-SCM_CASE(CtrlZEndsTheConfiguration)
+// The C runtime's text mode ends the file at a Ctrl-Z.
+SCM_CASE(TextModeEndsTheConfigurationAtCtrlZ)
 {
     Folder f = layOut(__func__);
     placeTarget(f);
@@ -24,9 +25,11 @@ SCM_CASE(CtrlZEndsTheConfiguration)
     checkUnusable(cut, cut.name + "\r\n\x1Atarget.exe\r\n");
 }
 
-// A CR is no character of a file name on Windows: install cannot tell who
-// could change such a target, and says so, the CR kept.
-SCM_CASE(BlanksPercentAndALoneCrAreKept)
+// The C runtime's text mode keeps a CR that no LF follows, and the SCM
+// keeps blanks and % in a service's name. A CR is no character of a file
+// name on Windows: install cannot tell who could change such a target, and
+// says so, the CR kept.
+SCM_CASE(TextModeKeepsALoneCrAndTheScmBlanksAndPercent)
 {
     Folder f = layOut(__func__);
     std::string name = "  " + f.name + " 100%s  ";
@@ -44,24 +47,4 @@ SCM_CASE(BlanksPercentAndALoneCrAreKept)
     std::string target = f.path + "\\odd %d name.exe";
     CHECK_EQ(logOf(f), refused + "Installed Successfully\r\n" + name + " Created this file\r\nstart: " + target +
                            "\r\nstop: " + target + "\r\n");
-}
-
-SCM_CASE(UnusableConfigurationsDoNothing)
-{
-    const char* const shapes[] = {"one line", "empty second line", "empty first line", "line too long"};
-    for (const char* shape : shapes) {
-        Folder f = layOut(__func__, shape);
-        std::string content = std::string(shape) == "one line"            ? f.name + "\r\n"
-                              : std::string(shape) == "empty second line" ? f.name + "\r\n\r\ntarget.exe\r\n"
-                              : std::string(shape) == "empty first line"  ? "\r\n" + f.name + "\r\ntarget.exe\r\n"
-                                                                         : std::string(511, 'n') + "\r\ntarget.exe\r\n";
-        checkUnusable(f, content);
-    }
-}
-
-SCM_CASE(MissingConfigurationDoesNothing)
-{
-    Folder f = layOut(__func__);
-    runSvclaunch(f, "install");
-    checkNoTrace(f);
 }

@@ -63,23 +63,6 @@ void removeSuiteRoot()
     removeFolder(suiteRoot());
 }
 
-void removeRootLeftovers()
-{
-    std::string drive = suiteRoot().substr(0, 2);
-    std::string exe = drive + "\\" + rootExecutableName;
-    std::string config = drive + "\\service.cnf";
-    bool configOurs = readFile(config).compare(0, 13, "SvclaunchE2E_") == 0;
-    // The case writes service.cnf and service.log only while its executable
-    // is there; without a service.cnf of someone else's, the log is its own.
-    if (configOurs || (fileExists(exe) && !fileExists(config))) {
-        DeleteFileA((drive + "\\service.log").c_str());
-    }
-    if (configOurs) {
-        DeleteFileA(config.c_str());
-    }
-    DeleteFileA(exe.c_str());
-}
-
 // Makes the suite's root folder with a DACL of its own: administrators and
 // SYSTEM, and Everyone read and execute, not inherited. On Windows a folder
 // made at the root of the system drive inherits Authenticated Users' Modify,

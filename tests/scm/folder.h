@@ -25,14 +25,6 @@ std::string suiteRoot();
 std::string executableUnderTest();
 void removeServiceAtCaseEnd(const std::string& name);
 
-// The files that a case puts at the root of the suite's drive: this
-// executable, and a service.cnf and service.log beside it. Removed only
-// while they are the suite's: the executable by its name, service.cnf when
-// it names a service of the suite, service.log with such a service.cnf or
-// beside the executable alone.
-const char* const rootExecutableName = "svclaunch-e2e-root.exe";
-void removeRootLeftovers();
-
 // The usual case: a folder with the recording target as target.exe, a
 // two-line service.cnf naming it, and the service installed.
 Folder installedService(const char* caseName);

@@ -33,9 +33,10 @@ const int skippedExitCode = 77;
 // helpers, folders beside the case folders.
 void removeLeftovers();
 void removeSuiteRoot();
-void removeRootLeftovers();
 // One client of a stop storm, defined beside the stress cases; its exit code.
 int stormClient(const char* service);
+// The kit's survey of this machine's folders, defined beside the install cases.
+void surveyFolders();
 
 CaseRegistration::CaseRegistration(const char* name, CaseFunction function)
 {
@@ -105,6 +106,7 @@ void skipCase(const std::string& reason)
 
 // "scm_tests --list" names every case; "scm_tests NAME" runs one;
 // "scm_tests --cleanup" removes whatever earlier runs left registered;
+// "scm_tests --survey" prints what install makes of this machine's folders;
 // "scm_tests --can-create-services" exits 0 when this prompt may, 5 when
 // it is refused for want of rights (a prompt that is not elevated), and 1
 // when the SCM cannot be opened for another reason, which it prints.
@@ -134,16 +136,23 @@ int main(int argc, char* argv[])
     }
     if (argc == 2 && strcmp(argv[1], "--cleanup") == 0) {
         removeLeftovers();
-        removeRootLeftovers();
         removeSuiteRoot();
+        return 0;
+    }
+    auto runCleanups = [] {
+        for (auto it = cleanups.rbegin(); it != cleanups.rend(); ++it) {
+            (*it)();
+        }
+    };
+    if (argc == 2 && strcmp(argv[1], "--survey") == 0) {
+        surveyFolders();
+        runCleanups();
         return 0;
     }
     for (const Case& c : cases()) {
         if (argc == 2 && strcmp(argv[1], c.name) == 0) {
             c.function();
-            for (auto it = cleanups.rbegin(); it != cleanups.rend(); ++it) {
-                (*it)();
-            }
+            runCleanups();
             if (failures == 0 && !skipReason.empty()) {
                 printf("%s: skipped: %s\n", c.name, skipReason.c_str());
                 return skippedExitCode;
@@ -152,6 +161,6 @@ int main(int argc, char* argv[])
             return failures == 0 ? 0 : 1;
         }
     }
-    printf("usage: scm_tests --list | --cleanup | CASE\n");
+    printf("usage: scm_tests --list | --cleanup | --survey | CASE\n");
     return 2;
 }

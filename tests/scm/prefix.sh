@@ -46,15 +46,6 @@ up)
     # The daemons must not hold the caller's output open.
     WINEPREFIX=$run wineserver -p </dev/null >/dev/null 2>&1
     WINEPREFIX=$run wine sc query PlugPlay </dev/null >/dev/null 2>&1
-    # A folder whose service.log is a device, for the case that times a log
-    # whose lock fails without contention (Wine's LockFileEx fails on it):
-    # one that fails every write as /dev/full does, but that only its owner
-    # may write, since install refuses a log that Everyone may change. Making
-    # a device takes root; without it there is no such folder, and the case
-    # says so.
-    mkdir -p "$run/drive_c/svclaunch-devices/full-log"
-    mknod -m 644 "$run/drive_c/svclaunch-devices/full-log/service.log" c 1 7 2>/dev/null ||
-        rm -rf "$run/drive_c/svclaunch-devices"
     # What install must refuse and only Wine can show so: a folder that Wine
     # shows as another user's (owned by nobody, which only root can make),
     # and a symbolic link to a folder.

@@ -22,14 +22,6 @@ SCM_CASE(RemoveWhileRunningLeavesTheServiceRunning)
     CHECK_NOT_REGISTERED(f.name);
 }
 
-SCM_CASE(RemoveOfAnUnregisteredNameLeavesNoTrace)
-{
-    Folder f = layOut(__func__);
-    writeConfig(f, f.name + "\ntarget.exe\n");
-    runSvclaunch(f, "remove");
-    CHECK(!fileExists(f.path + "\\service.log"));
-}
-
 // Another client deleted the service and still holds it open.
 SCM_CASE(RemoveOfAServiceMarkedForDeletion)
 {
@@ -48,18 +40,4 @@ SCM_CASE(RemoveOfAServiceMarkedForDeletion)
         CloseServiceHandle(manager);
     }
     CHECK_EQ(logOf(f), "Installed Successfully\r\nalready marked for deletion\r\n");
-}
-
-SCM_CASE(RemoveActsOnTheNameNowConfigured)
-{
-    Folder f = layOut(__func__);
-    std::string renamed = f.name + "_Renamed";
-    removeServiceAtCaseEnd(renamed);
-    writeConfig(f, f.name + "\ntarget.exe\n");
-    runSvclaunch(f, "install");
-    writeConfig(f, renamed + "\ntarget.exe\n");
-    runSvclaunch(f, "install");
-    runSvclaunch(f, "remove");
-    CHECK_NOT_REGISTERED(renamed);
-    CHECK_EQ(openServiceError(f.name), 0ul);
 }
