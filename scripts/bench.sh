@@ -2,7 +2,7 @@
 # Benchmarks under Wine's SCM, both builds.
 #   scripts/bench.sh [cycles, default 30] [pause after RUNNING in ms, default 300]
 #       svclaunch's start and stop against a no-op service and a launch
-#       floor (see tests/bench)
+#       floor (see scripts/bench)
 #   scripts/bench.sh install [entries, default "0 5000 10000"] [runs, default 7] [svclaunch.exe of win32] [of win64]
 #       the wall time of "install" (Wine's process start included) with a
 #       tree of that many entries beside svclaunch.exe, files and folders
