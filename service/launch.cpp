@@ -1,6 +1,7 @@
 // The launch of the target program through the shell, which must never show
 // anything: a service's desktop is invisible, and a prompt there waits for
 // ever.
+#include "launch.h"
 #include "svclaunch.h"
 #include "systemlibrary.h"
 
@@ -55,7 +56,7 @@ static bool loadShell()
     return true;
 }
 
-void forgetShell()
+void forgetShellForAnotherRun()
 {
     shellExecuteEx = NULL;
     launchMask = 0;

@@ -50,6 +50,8 @@ static HANDLE openLog()
 // another. A log that cannot be opened loses the entry without a word.
 void writeLog(const char* message)
 {
+    // Room for the longest message, each of its bytes perhaps a line feed
+    // that becomes CR LF, and the line end.
     char line[2 * logMessageSize + 2];
     DWORD used = 0;
     for (const char* c = message; *c != '\0'; ++c) {

@@ -1,12 +1,15 @@
 // Entry point: finds the executable's directory, reads service.cnf beside it
 // and runs the one mode that the verb selects.
+#include "spelling.h"
 #include "svclaunch.h"
 #include "text.h"
 
 #include <stdio.h>
 
-const char configFileName[] = "\\service.cnf";
-const char logFileName[] = "\\service.log";
+// The files beside svclaunch.exe, each behind the backslash that joins it to
+// the folder.
+static const char configFileName[] = "\\service.cnf";
+static const char logFileName[] = "\\service.log";
 
 char serviceName[configValueSize];
 char programPath[configValueSize];
@@ -65,7 +68,7 @@ static bool readConfiguration(const char* directory)
     char name[configLineMax + 1];
     char target[configLineMax + 1];
     bool complete = readConfigLine(file, name) && readConfigLine(file, target);
-    fclose(file);
+    (void)fclose(file); // only read: a failure to close loses nothing
     return complete && joinText(serviceName, sizeof serviceName, name) &&
            joinText(programPath, sizeof programPath, directory, "\\", target) &&
            joinText(logPath, sizeof logPath, directory, logFileName);

@@ -1,6 +1,7 @@
 // The "install" and "remove" verbs: the service's entry in the SCM database.
 #include "accounts.h"
 #include "safety.h"
+#include "spelling.h"
 #include "svclaunch.h"
 #include "text.h"
 
@@ -13,13 +14,14 @@ const char invalidHandleText[] = "Handle invalid while trying to Remove Brindlew
 // whatever watches the log for a failed install counts each of them.
 const char notInstalledText[] = "Was not Installed Successfully. ";
 
-// Room for any reason install gives: a path, and an account spelt out as a SID.
-const size_t reasonSize = configValueSize + 256;
+// Room for any reason install gives behind that start, the longest line
+// that is logged.
+const size_t reasonSize = logMessageSize - (sizeof notInstalledText - 1);
 
 // Logs that install registered nothing, and why.
 static void logNotInstalled(const char* reason)
 {
-    char line[reasonSize + sizeof notInstalledText];
+    char line[logMessageSize];
     if (joinText(line, sizeof line, notInstalledText, reason)) {
         writeLog(line);
     }
@@ -81,7 +83,8 @@ void installService()
             if (error == ERROR_SERVICE_EXISTS) {
                 writeLog("Already Exists");
             } else {
-                // The text ends in its own line feed, so an empty line follows it.
+                // The text ends in its own line feed: the log has always had
+                // an empty line after this one, and scripts may count on it.
                 char code[12];
                 char buf[configValueSize];
                 if (formatDecimal(code, sizeof code, static_cast<int>(error)) &&

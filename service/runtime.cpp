@@ -1,5 +1,6 @@
 // Service mode: the connection to the SCM, the status reports, the control
 // handler and the service body that launches the target program.
+#include "launch.h"
 #include "svclaunch.h"
 #include "text.h"
 
@@ -27,11 +28,18 @@ static void reportStatus()
 }
 
 // Moves to state with the given controls accepted and exit code, and
-// reports it. The lock may be held already: a critical section may be
-// entered again by the thread that holds it.
+// reports the whole record, which is built here alone. Its type is
+// SERVICE_WIN32, the own-process and share-process bits together, as the
+// first Win32 SDK gave it for this field and every Windows takes it, though
+// the service is registered as its own process. No checkpoint or wait hint
+// is ever given: a pending state gives way to the next without waiting. The
+// lock may be held already: a critical section may be entered again by the
+// thread that holds it.
 static void setState(DWORD state, DWORD controlsAccepted, DWORD exitCode = NO_ERROR)
 {
+    static const SERVICE_STATUS everyRecord = {SERVICE_WIN32, SERVICE_STOPPED, 0, NO_ERROR, 0, 0, 0};
     EnterCriticalSection(&statusLock);
+    currentStatus = everyRecord;
     currentStatus.dwCurrentState = state;
     currentStatus.dwControlsAccepted = controlsAccepted;
     currentStatus.dwWin32ExitCode = exitCode;
@@ -64,14 +72,16 @@ static void requestStop()
 // the status unchanged. STOPPED is the service thread's alone to report:
 // once it has been, the status handle may be gone and a report can crash the
 // process, so a late request is left unanswered, as is one that comes before
-// the first report.
+// the first report, while the record holds no state yet (or, in the host
+// tests' one process, an earlier run's STOPPED): every state the service
+// reports while alive is above SERVICE_STOPPED.
 static VOID WINAPI controlHandler(DWORD control)
 {
     EnterCriticalSection(&statusLock);
     bool stopRequest = control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_SHUTDOWN;
     if (stopRequest && stopEvent != NULL) {
         requestStop();
-    } else if (currentStatus.dwCurrentState != SERVICE_STOPPED) {
+    } else if (currentStatus.dwCurrentState > SERVICE_STOPPED) {
         reportStatus();
     }
     LeaveCriticalSection(&statusLock);
@@ -81,8 +91,6 @@ static VOID WINAPI controlHandler(DWORD control)
 // "start", wait for a stop or shutdown request, launch it with "close".
 static void runService()
 {
-    // Type, state, controls accepted, exit codes, checkpoint and wait hint.
-    currentStatus = {SERVICE_WIN32, SERVICE_STOPPED, 0, NO_ERROR, 0, 0, 0};
 
     statusHandle = RegisterServiceCtrlHandlerA(serviceName, controlHandler);
     if (statusHandle == NULL) {
@@ -111,6 +119,8 @@ static void runService()
 
     launchTarget("close");
     logJoined("stop: ", programPath);
+    // Still stopping, once the launch, which may have taken a while, is done:
+    // the SCM hears of the service again before it hears STOPPED.
     setState(SERVICE_STOP_PENDING, controlsWhileRunning);
 
     EnterCriticalSection(&statusLock);
@@ -130,6 +140,15 @@ static VOID WINAPI serviceMain(DWORD, LPSTR*)
     }
 }
 
+// Clears what an earlier run of service mode left. A process runs its mode
+// once, and finds all this clear; the host tests run many in one process.
+static void clearWhatAnEarlierRunLeft()
+{
+    stopEvent = NULL;
+    dispatcherReturned = false;
+    forgetShellForAnotherRun();
+}
+
 // Hands the service to the SCM and returns once it has stopped, or at once
 // when this process was not started by the SCM.
 //
@@ -144,9 +163,7 @@ void runDispatcher()
 {
     SERVICE_TABLE_ENTRYA serviceTable[] = {{serviceName, serviceMain}, {NULL, NULL}};
     InitializeCriticalSection(&statusLock);
-    stopEvent = NULL;
-    dispatcherReturned = false;
-    forgetShell();
+    clearWhatAnEarlierRunLeft();
     serviceEnded = CreateEventA(NULL, TRUE, FALSE, NULL);
     bool neverConnected =
         !StartServiceCtrlDispatcherA(serviceTable) && GetLastError() == ERROR_FAILED_SERVICE_CONTROLLER_CONNECT;

@@ -2,6 +2,7 @@
 // registers it (see safety.h).
 #include "safety.h"
 #include "permissions.h"
+#include "spelling.h"
 #include "svclaunch.h"
 #include "text.h"
 
@@ -150,13 +151,13 @@ static bool isUnsafeLink(const char* path, const Judge& judge)
 }
 
 // Refuses a drive letter that stands for a folder rather than a volume, as
-// subst and DefineDosDevice make one: the folders above that folder would
-// go unjudged, and its root's DELETE waived. A volume's drive names a
-// device; any other target, or none that can be read, is refused.
+// subst and DefineDosDevice make one (\\??\\C:\\folder): the folders above
+// that folder would go unjudged, and its root's DELETE waived. A volume's
+// drive names a device; any other target, or none that can be read, is
+// refused, and named as Windows gives it.
 static bool isUnsafeDrive(const char* drive, const Judge& judge)
 {
     const char device[] = "\\Device\\";
-    const char substitute[] = "\\??\\";
     char letter[rootLength] = {drive[0], ':', '\0'};
     char target[configValueSize];
     if (QueryDosDeviceA(letter, target, sizeof target) == 0) {
@@ -165,8 +166,7 @@ static bool isUnsafeDrive(const char* drive, const Judge& judge)
     if (strncmp(target, device, sizeof device - 1) == 0) {
         return false;
     }
-    bool plain = strncmp(target, substitute, sizeof substitute - 1) == 0;
-    return refuse(judge, letter, " is a substitute for a folder: ", plain ? target + sizeof substitute - 1 : target);
+    return refuse(judge, letter, " is a substitute for a folder: ", target);
 }
 
 // Judges folder, which holds what runs, and every folder above it up to its

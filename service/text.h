@@ -36,8 +36,9 @@ const char* lastOf(const char* text, char c);
 const char* extensionOf(const char* path);
 
 // Cuts s down to its directory: the text before the last backslash found at
-// index 2 or later. Without such a backslash s is left whole, so a bare name
-// is taken as a directory of its own.
+// index 2 or later, so that the backslashes that begin \\server or .\ never
+// end one; C:\x gives C:. Without such a backslash s is left whole, so a bare
+// name is taken as a directory of its own.
 void cutToDirectory(char* s);
 
 #endif
