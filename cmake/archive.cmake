@@ -2,7 +2,8 @@
 # CR LF line ends, every entry with the same date and no recorded owner or
 # mode, so that the same inputs always give the same bytes:
 #   KIND=release  svclaunch-VERSION-ARCH.zip and its SHA256SUMS: the
-#                 executable, a sample service.cnf, README.txt and LICENSE
+#                 executable, a sample service.cnf, README.txt (written from
+#                 README.md) and LICENSE
 #   KIND=tests    svclaunch-VERSION-ARCH-tests.zip: the test kit, with the
 #                 same executable, scm_tests.exe and the recording target
 #                 (TESTS_DIR holds both), run-tests.cmd and its README.txt
@@ -34,13 +35,20 @@ endfunction()
 
 file(COPY_FILE ${EXE} ${stage}/${name}/svclaunch.exe)
 if(KIND STREQUAL "tests")
-    write_windows_text(${SOURCE_DIR}/tests/kit/README.txt ${stage}/${name}/README.txt)
+    write_windows_text(${SOURCE_DIR}/release/kit-README.txt ${stage}/${name}/README.txt)
     write_windows_text(${SOURCE_DIR}/tests/kit/run-tests.cmd ${stage}/${name}/run-tests.cmd)
     file(COPY_FILE ${TESTS_DIR}/scm_tests.exe ${stage}/${name}/scm_tests.exe)
     file(COPY_FILE ${TESTS_DIR}/recording_target.exe ${stage}/${name}/recording_target.exe)
     set(files README.txt run-tests.cmd scm_tests.exe recording_target.exe svclaunch.exe)
 else()
-    write_windows_text(${SOURCE_DIR}/release/README.txt ${stage}/${name}/README.txt)
+    # The administrators' part of README.md, as plain text.
+    execute_process(COMMAND python3 ${SOURCE_DIR}/scripts/readme_txt.py ${SOURCE_DIR}/README.md ${stage}/README.txt ${VERSION}
+                            ${ARCH}
+                    RESULT_VARIABLE failed)
+    if(failed)
+        message(FATAL_ERROR "could not write README.txt from README.md")
+    endif()
+    write_windows_text(${stage}/README.txt ${stage}/${name}/README.txt)
     write_windows_text(${SOURCE_DIR}/release/service.cnf ${stage}/${name}/service.cnf)
     write_windows_text(${SOURCE_DIR}/release/LICENSE ${stage}/${name}/LICENSE)
     set(files LICENSE README.txt service.cnf svclaunch.exe)
