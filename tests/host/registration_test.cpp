@@ -7,10 +7,21 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 namespace {
 
 using stub::world;
+
+// text, count times over.
+std::string times(int count, const std::string& text)
+{
+    std::string many;
+    for (int i = 0; i < count; ++i) {
+        many += text;
+    }
+    return many;
+}
 
 class RegistrationTest : public SvclaunchTest {
 protected:
@@ -163,27 +174,11 @@ TEST_F(RegistrationTest, InstallTakesAnOwnPathOfFewerThan260CharactersInAnyCodeP
         UINT codePage;
         bool installs;
     } paths[] = {
-        {std::string(242, 'p'), 1252, true},  // 259 characters with \svclaunch.exe
-        {std::string(243, 'p'), 1252, false}, // 260
-        {std::string(244, 'p'), 1252, false}, // 261
-        {std::string(1, 'p') +
-             [&] {
-                 std::string many;
-                 for (int i = 0; i < 241; ++i) {
-                     many += hiragana;
-                 }
-                 return many;
-             }(),
-         932, true}, // 259 characters in 499 bytes
-        {std::string(1, 'p') +
-             [&] {
-                 std::string many;
-                 for (int i = 0; i < 1005; ++i) {
-                     many += hiragana;
-                 }
-                 return many;
-             }(),
-         932, false}, // 1023 characters, the longest start-up takes, in 2033 bytes
+        {std::string(242, 'p'), 1252, true},       // 259 characters with \svclaunch.exe
+        {std::string(243, 'p'), 1252, false},      // 260
+        {std::string(244, 'p'), 1252, false},      // 261
+        {"p" + times(241, hiragana), 932, true},   // 259 characters in 499 bytes
+        {"p" + times(1005, hiragana), 932, false}, // 1023 characters, the longest start-up takes, in 2033 bytes
     };
     for (const auto& p : paths) {
         nextRun();
@@ -935,20 +930,11 @@ TEST_F(RegistrationTest, InstallJudgesEverythingBeneathBothFolders)
     // a name of 269 or 270 bytes is spelt whole, the path then judged (and
     // refused: it has 264 characters); one of 271 does not fit, and its
     // folder is named.
-    const auto hiragana = [](int count, const char* spelt) {
-        std::string text;
-        for (int i = 0; i < count; ++i) {
-            text += spelt;
-        }
-        return text;
-    };
-    const std::string folderName = "s" + hiragana(120, "\u3042");
-    const std::string folderBytes = "C:\\svc\\s" + hiragana(120, "\x82\xA0");
-    for (const std::string& name :
-         {"x" + hiragana(134, "\u3042"), hiragana(135, "\u3042"), "x" + hiragana(135, "\u3042")}) {
+    const std::string folderName = "s" + times(120, "\u3042");
+    const std::string folderBytes = "C:\\svc\\s" + times(120, "\x82\xA0");
+    for (const std::string& name : {"x" + times(134, "\u3042"), times(135, "\u3042"), "x" + times(135, "\u3042")}) {
         bool fits = name.size() < 3 * 135 + 1;
-        std::string nameBytes =
-            name[0] == 'x' ? "x" + hiragana(fits ? 134 : 135, "\x82\xA0") : hiragana(135, "\x82\xA0");
+        std::string nameBytes = name[0] == 'x' ? "x" + times(fits ? 134 : 135, "\x82\xA0") : times(135, "\x82\xA0");
         std::string key = "c" + folderBytes.substr(1);
         shapes.push_back(
             refused("a name of " + std::to_string(nameBytes.size()) + " bytes in code page 932",
@@ -1028,141 +1014,18 @@ TEST_F(RegistrationTest, InstallJudgesAFolderWithinTheOtherOnce)
 // extension is the last dot's of the name, not of a folder.
 TEST_F(RegistrationTest, InstallTakesOnlyProgramsByTheirLastExtensionInAnyCase)
 {
-    const std::vector<std::string> extensions = {"com",
-                                                 "exe",
-                                                 "bat",
-                                                 "cmd",
-                                                 "vbs",
-                                                 "vbe",
-                                                 "js",
-                                                 "jse",
-                                                 "wsf",
-                                                 "wsh",
-                                                 "msc",
-                                                 "ps1",
-                                                 "psm1",
-                                                 "psd1",
-                                                 "ps1xml",
-                                                 "ps2",
-                                                 "ps2xml",
-                                                 "psc1",
-                                                 "psc2",
-                                                 "msh",
-                                                 "msh1",
-                                                 "msh2",
-                                                 "mshxml",
-                                                 "msh1xml",
-                                                 "msh2xml",
-                                                 "msi",
-                                                 "msp",
-                                                 "mst",
-                                                 "msu",
-                                                 "scr",
-                                                 "cpl",
-                                                 "hta",
-                                                 "reg",
-                                                 "inf",
-                                                 "lnk",
-                                                 "url",
-                                                 "pif",
-                                                 "appref-ms",
-                                                 "application",
-                                                 "settingcontent-ms",
-                                                 "library-ms",
-                                                 "search-ms",
-                                                 "searchconnector-ms",
-                                                 "diagcab",
-                                                 "diagcfg",
-                                                 "diagpkg",
-                                                 "appx",
-                                                 "appxbundle",
-                                                 "msix",
-                                                 "msixbundle",
-                                                 "appinstaller",
-                                                 "ade",
-                                                 "adp",
-                                                 "app",
-                                                 "bas",
-                                                 "cer",
-                                                 "chm",
-                                                 "cnt",
-                                                 "crt",
-                                                 "csh",
-                                                 "der",
-                                                 "fxp",
-                                                 "gadget",
-                                                 "grp",
-                                                 "hlp",
-                                                 "hpj",
-                                                 "htc",
-                                                 "img",
-                                                 "ins",
-                                                 "iso",
-                                                 "isp",
-                                                 "its",
-                                                 "jar",
-                                                 "jnlp",
-                                                 "ksh",
-                                                 "mad",
-                                                 "maf",
-                                                 "mag",
-                                                 "mam",
-                                                 "maq",
-                                                 "mar",
-                                                 "mas",
-                                                 "mat",
-                                                 "mau",
-                                                 "mav",
-                                                 "maw",
-                                                 "mcf",
-                                                 "mda",
-                                                 "mdb",
-                                                 "mde",
-                                                 "mdt",
-                                                 "mdw",
-                                                 "mdz",
-                                                 "ops",
-                                                 "osd",
-                                                 "pcd",
-                                                 "pl",
-                                                 "plg",
-                                                 "prf",
-                                                 "prg",
-                                                 "printerexport",
-                                                 "pst",
-                                                 "py",
-                                                 "pyc",
-                                                 "pyo",
-                                                 "pyw",
-                                                 "pyz",
-                                                 "pyzw",
-                                                 "scf",
-                                                 "sct",
-                                                 "shb",
-                                                 "shs",
-                                                 "theme",
-                                                 "tmp",
-                                                 "vb",
-                                                 "vbp",
-                                                 "vhd",
-                                                 "vhdx",
-                                                 "vsmacros",
-                                                 "vsw",
-                                                 "webpnp",
-                                                 "website",
-                                                 "ws",
-                                                 "wsc",
-                                                 "xbap",
-                                                 "xll",
-                                                 "xnk",
-                                                 "dll",
-                                                 "sys",
-                                                 "ocx",
-                                                 "drv",
-                                                 "txt",
-                                                 "ini"};
+    // By their documented names, a blank between each.
+    std::istringstream extensions(
+        "com exe bat cmd vbs vbe js jse wsf wsh msc ps1 psm1 psd1 ps1xml ps2 ps2xml psc1 psc2 msh msh1 msh2 "
+        "mshxml msh1xml msh2xml msi msp mst msu scr cpl hta reg inf lnk url pif appref-ms application "
+        "settingcontent-ms library-ms search-ms searchconnector-ms diagcab diagcfg diagpkg appx appxbundle "
+        "msix msixbundle appinstaller ade adp app bas cer chm cnt crt csh der fxp gadget grp hlp hpj htc img "
+        "ins iso isp its jar jnlp ksh mad maf mag mam maq mar mas mat mau mav maw mcf mda mdb mde mdt mdw mdz "
+        "ops osd pcd pl plg prf prg printerexport pst py pyc pyo pyw pyz pyzw scf sct shb shs theme tmp vb "
+        "vbp vhd vhdx vsmacros vsw webpnp website ws wsc xbap xll xnk dll sys ocx drv txt ini");
+
     std::vector<Shape> shapes;
-    for (const std::string& extension : extensions) {
+    for (std::string extension; extensions >> extension;) {
         std::string name = "t.";
         for (size_t i = 0; i < extension.size(); ++i) {
             name += i % 2 == 0 ? static_cast<char>(toupper(extension[i])) : extension[i];

@@ -123,29 +123,36 @@ protected:
 // Nobody can answer a window on a service's desktop: a target that came from
 // the Internet, or one that is not there, is launched without the shell's
 // zone prompt or error box (the stand-in counts any such window as a fault).
-TEST_F(RuntimeTest, StartThenStopLaunchesStartAndCloseAndLogsThreeLines)
+// A stop and a shutdown end the service alike; start parameters are
+// ignored; a second run appends the same three lines.
+TEST_F(RuntimeTest, StartThenStopOrShutdownLaunchesStartAndCloseAndLogsThreeLines)
 {
-    world().process.downloadedFiles.insert("box\\target.exe");
-    world().security.missingPaths.insert("box\\target.exe");
-    runService(whenRunningSend({SERVICE_CONTROL_STOP}));
+    for (DWORD control : {SERVICE_CONTROL_STOP, SERVICE_CONTROL_SHUTDOWN, SERVICE_CONTROL_STOP}) {
+        SCOPED_TRACE(control);
+        nextRun();
+        world().process.downloadedFiles.insert("box\\target.exe");
+        world().security.missingPaths.insert("box\\target.exe");
+        world().scm.startParameters = {"install", "close", "--anything"};
+        runService(whenRunningSend({control}));
 
-    EXPECT_EQ(shown(), (std::vector<Shown>{startPending, running, stopPending, stopPending, stopped}));
-    EXPECT_EQ(stub::timeline(), usualTimeline);
-    for (const stub::Launch& launch : world().process.launches) {
-        EXPECT_FALSE(launch.hasWindow);
-        EXPECT_EQ(launch.operation, "open");
-        EXPECT_EQ(launch.file, "box\\target.exe");
-        EXPECT_FALSE(launch.hasDirectory);
-        EXPECT_EQ(launch.show, SW_HIDE);
-        EXPECT_EQ(launch.mask, SEE_MASK_FLAG_NO_UI | SEE_MASK_NOZONECHECKS);
+        EXPECT_EQ(shown(), (std::vector<Shown>{startPending, running, stopPending, stopPending, stopped}));
+        EXPECT_EQ(stub::timeline(), usualTimeline);
+        for (const stub::Launch& launch : world().process.launches) {
+            EXPECT_FALSE(launch.hasWindow);
+            EXPECT_EQ(launch.operation, "open");
+            EXPECT_EQ(launch.file, "box\\target.exe");
+            EXPECT_FALSE(launch.hasDirectory);
+            EXPECT_EQ(launch.show, SW_HIDE);
+            EXPECT_EQ(launch.mask, SEE_MASK_FLAG_NO_UI | SEE_MASK_NOZONECHECKS);
+        }
+        EXPECT_EQ(world().scm.dispatchedName, "Svc");
+        EXPECT_EQ(world().scm.handlerName, "Svc");
+        EXPECT_TRUE(world().scm.tableEndsWithNullEntry);
+        // The shell is loaded once, by its full path in the system folder.
+        EXPECT_EQ(world().process.loadedLibraries, std::vector<std::string>{"C:\\WINNT\\system32\\shell32.dll"});
+        EXPECT_TRUE(world().security.securityQueries.empty());
     }
-    EXPECT_EQ(readLog(logFile), usualLog);
-    EXPECT_EQ(world().scm.dispatchedName, "Svc");
-    EXPECT_EQ(world().scm.handlerName, "Svc");
-    EXPECT_TRUE(world().scm.tableEndsWithNullEntry);
-    // The shell is loaded once, by its full path in the system folder.
-    EXPECT_EQ(world().process.loadedLibraries, std::vector<std::string>{"C:\\WINNT\\system32\\shell32.dll"});
-    EXPECT_TRUE(world().security.securityQueries.empty());
+    EXPECT_EQ(readLog(logFile), std::string(usualLog) + usualLog + usualLog);
 }
 
 // The shells that predate the zone check do not know its flag: NT 4.0's own
@@ -168,31 +175,6 @@ TEST_F(RuntimeTest, EachShellVersionGetsTheMaskItKnows)
         EXPECT_EQ(world().process.launches[0].mask, shell.mask) << shell.version;
         EXPECT_EQ(world().process.launches[1].mask, shell.mask) << shell.version;
     }
-}
-
-TEST_F(RuntimeTest, ShutdownBehavesExactlyLikeStop)
-{
-    runService(whenRunningSend({SERVICE_CONTROL_SHUTDOWN}));
-
-    EXPECT_EQ(shown(), (std::vector<Shown>{startPending, running, stopPending, stopPending, stopped}));
-    EXPECT_EQ(stub::timeline(), usualTimeline);
-    EXPECT_EQ(readLog(logFile), usualLog);
-}
-
-TEST_F(RuntimeTest, StartParametersAreIgnored)
-{
-    world().scm.startParameters = {"install", "close", "--anything"};
-    runService(whenRunningSend({SERVICE_CONTROL_STOP}));
-    EXPECT_EQ(launchParameters(), (std::vector<std::string>{"start", "close"}));
-    EXPECT_EQ(readLog(logFile), usualLog);
-}
-
-TEST_F(RuntimeTest, TwoRunsAppendSixLinesInOrder)
-{
-    runService(whenRunningSend({SERVICE_CONTROL_STOP}));
-    nextRun();
-    runService(whenRunningSend({SERVICE_CONTROL_STOP}));
-    EXPECT_EQ(readLog(logFile), std::string(usualLog) + usualLog);
 }
 
 // --- other control requests ---
