@@ -814,6 +814,8 @@ TEST_F(RegistrationTest, InstallJudgesEveryFolderUpToTheRootOnALocalFixedDiskWit
         refused("a quoted line 2", "The target is a document: C:\\work\\box\\\"target.exe\"", target("\"target.exe\"")),
         installs("a target path of 259 characters", target(longest)),
         refused("a target path of 260 characters", tooLong, target("t" + longest)),
+        refused("a target path of 261 characters", "The target's path is too long: box\\tt" + longest,
+                target("tt" + longest)),
         refused("a target on a network drive", "D:\\work\\box is not on a local fixed disk",
                 [] {
                     world().security.currentDirectory = "D:\\work";

@@ -88,6 +88,7 @@ TEST_F(StartupTest, AUsableConfigurationGivesTheServiceItsNameAndTarget)
         {"blanks and % kept, a third line never read", "  My %s Svc  \n bin\\tool 100%.exe \nthird\n", "  My %s Svc  ",
          " bin\\tool 100%.exe ", "box", exePath},
         {"no line end after line 2", "Svc\ntarget.exe", "Svc", "target.exe", "box", exePath},
+        {"a line 1 of 509 characters", n510.substr(1) + "\ntarget.exe\n", n510.substr(1), "target.exe", "box", exePath},
         {"a line 1 of 510 characters", n510 + "\ntarget.exe\n", n510, "target.exe", "box", exePath},
         {"a line 2 of blanks", "Svc\n   \n", "Svc", "   ", "box", exePath},
         {"a byte-order mark at the start", "\xEF\xBB\xBFSvc\ntarget.exe\n", "Svc", "target.exe", "box", exePath},
