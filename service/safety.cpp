@@ -151,7 +151,7 @@ static bool isUnsafeLink(const char* path, const Judge& judge)
 }
 
 // Refuses a drive letter that stands for a folder rather than a volume, as
-// subst and DefineDosDevice make one (\\??\\C:\\folder): the folders above
+// subst and DefineDosDevice make one (\??\C:\folder): the folders above
 // that folder would go unjudged, and its root's DELETE waived. A volume's
 // drive names a device; any other target, or none that can be read, is
 // refused, and named as Windows gives it.
