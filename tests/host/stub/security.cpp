@@ -64,12 +64,17 @@ std::string selfRelative(const stub::FileSecurity& security)
     return out;
 }
 
-// The descriptor's bytes, after checking that it is one this stand-in made.
-const unsigned char* descriptorBytes(PSECURITY_DESCRIPTOR descriptor)
+// The descriptor's bytes for call, after checking that the world lets it
+// succeed and that the descriptor is one this stand-in made; NULL, with the
+// last error set, when not.
+const unsigned char* descriptorBytes(PSECURITY_DESCRIPTOR descriptor, const char* call)
 {
     const auto* bytes = static_cast<const unsigned char*>(descriptor);
+    if (auto error = injected(call)) {
+        return failing(*error, nullptr);
+    }
     if (bytes == nullptr || bytes[0] != SECURITY_DESCRIPTOR_REVISION || reinterpret_cast<uintptr_t>(bytes) % 4 != 0) {
-        return nullptr;
+        return failing(ERROR_INVALID_SECURITY_DESCR, nullptr);
     }
     return bytes;
 }
@@ -293,12 +298,9 @@ BOOL GetFileSecurityA(LPCSTR fileName, SECURITY_INFORMATION requested, PSECURITY
 
 BOOL GetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR descriptor, PSID* owner, LPBOOL ownerDefaulted)
 {
-    const unsigned char* bytes = descriptorBytes(descriptor);
-    if (auto error = injected("GetSecurityDescriptorOwner")) {
-        return failing(*error, FALSE);
-    }
+    const unsigned char* bytes = descriptorBytes(descriptor, "GetSecurityDescriptorOwner");
     if (bytes == nullptr) {
-        return failing(ERROR_INVALID_SECURITY_DESCR, FALSE);
+        return FALSE;
     }
     DWORD offset;
     memcpy(&offset, bytes + 4, sizeof offset);
@@ -309,12 +311,9 @@ BOOL GetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR descriptor, PSID* owner, LP
 
 BOOL GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, LPBOOL daclPresent, PACL* dacl, LPBOOL daclDefaulted)
 {
-    const unsigned char* bytes = descriptorBytes(descriptor);
-    if (auto error = injected("GetSecurityDescriptorDacl")) {
-        return failing(*error, FALSE);
-    }
+    const unsigned char* bytes = descriptorBytes(descriptor, "GetSecurityDescriptorDacl");
     if (bytes == nullptr) {
-        return failing(ERROR_INVALID_SECURITY_DESCR, FALSE);
+        return FALSE;
     }
     WORD control;
     DWORD offset;
